@@ -1,0 +1,29 @@
+// Entry routines whose subsystems are not built yet. Each answers as a driver that has found
+// no adapter: discovery claims nothing, so the port driver never calls the others. Every
+// routine moves to its own subsystem's file when that subsystem is built.
+
+#include "driver/config/entry_points.h"
+
+namespace quell {
+
+ULONG MiniportFindAdapter(PVOID, PVOID, PVOID, PCHAR, PPORT_CONFIGURATION_INFORMATION,
+                          PBOOLEAN Again) {
+    *Again = FALSE;
+    return SP_RETURN_NOT_FOUND;
+}
+
+BOOLEAN MiniportInitialize(PVOID) { return FALSE; }
+
+BOOLEAN MiniportStartIo(PVOID, PSCSI_REQUEST_BLOCK) { return FALSE; }
+
+BOOLEAN MiniportInterrupt(PVOID) { return FALSE; }
+
+BOOLEAN MiniportResetBus(PVOID, ULONG) { return FALSE; }
+
+BOOLEAN MiniportAdapterState(PVOID, PVOID, BOOLEAN) { return FALSE; }
+
+SCSI_ADAPTER_CONTROL_STATUS MiniportAdapterControl(PVOID, SCSI_ADAPTER_CONTROL_TYPE, PVOID) {
+    return ScsiAdapterControlUnsuccessful;
+}
+
+}  // namespace quell

@@ -1,0 +1,58 @@
+#include "sim/port/port_driver.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace quell::sim {
+namespace {
+
+thread_local PortDriver* bound_port = nullptr;
+
+}  // namespace
+
+PortDriver::Binding::Binding(PortDriver& port) : previous_(bound_port) { bound_port = &port; }
+
+PortDriver::Binding::~Binding() { bound_port = previous_; }
+
+PortDriver& PortDriver::Current(const char* routine) {
+    if (bound_port == nullptr) {
+        std::fprintf(stderr, "quell: %s called with no port driver bound to this thread\n",
+                     routine);
+        std::abort();
+    }
+    return *bound_port;
+}
+
+ULONG PortDriver::Initialize(PVOID argument1, PVOID argument2, const HW_INITIALIZATION_DATA* data,
+                             PVOID hw_context) {
+    if (data == nullptr) {
+        return kPortStatusRevisionMismatch;
+    }
+    const ULONG size = data->HwInitializationDataSize;
+    if (size != HW_INITIALIZATION_DATA_SIZE_WITHOUT_ADAPTER_CONTROL &&
+        size != sizeof(HW_INITIALIZATION_DATA)) {
+        return kPortStatusRevisionMismatch;
+    }
+    Registration registration;
+    std::memcpy(&registration.data, data, size);
+    registration.declared_size = size;
+    if (data->VendorId != nullptr) {
+        registration.vendor_id.assign(static_cast<const char*>(data->VendorId),
+                                      data->VendorIdLength);
+    }
+    if (data->DeviceId != nullptr) {
+        registration.device_id.assign(static_cast<const char*>(data->DeviceId),
+                                      data->DeviceIdLength);
+    }
+    // The copy must not point into the caller's frame once the call has returned.
+    registration.data.VendorId = nullptr;
+    registration.data.DeviceId = nullptr;
+    registration.argument1 = argument1;
+    registration.argument2 = argument2;
+    registration.hw_context = hw_context;
+    registrations_.push_back(std::move(registration));
+    return initialize_result_;
+}
+
+}  // namespace quell::sim

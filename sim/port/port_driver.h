@@ -1,0 +1,69 @@
+// The stand-in SCSI port driver: it takes a miniport's registration and, from there, drives
+// the miniport as a strict real port driver would.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/scsiport.h"
+
+namespace quell::sim {
+
+// What a miniport handed to ScsiPortInitialize, copied before the call returns (the record and
+// its identifier texts live in the caller's frame).
+struct Registration {
+    HW_INITIALIZATION_DATA data{};  // fields beyond the stated size stay zero
+    ULONG declared_size = 0;
+    std::string vendor_id;
+    std::string device_id;
+    PVOID argument1 = nullptr;
+    PVOID argument2 = nullptr;
+    PVOID hw_context = nullptr;
+
+    bool HasAdapterControl() const { return declared_size >= sizeof(HW_INITIALIZATION_DATA); }
+};
+
+// NTSTATUS-style results the port driver hands back from ScsiPortInitialize.
+inline constexpr ULONG kPortStatusSuccess = 0x00000000;
+inline constexpr ULONG kPortStatusRevisionMismatch = 0xC0000059;  // record size not understood
+inline constexpr ULONG kPortStatusNoSuchDevice = 0xC000000E;
+
+class PortDriver {
+public:
+    PortDriver() = default;
+    PortDriver(const PortDriver&) = delete;
+    PortDriver& operator=(const PortDriver&) = delete;
+
+    // While a Binding lives, the host routines called on this thread reach this port driver.
+    class Binding {
+    public:
+        explicit Binding(PortDriver& port);
+        ~Binding();
+        Binding(const Binding&) = delete;
+        Binding& operator=(const Binding&) = delete;
+
+    private:
+        PortDriver* previous_;
+    };
+
+    // The port driver bound to this thread; a host routine called without one is a test bug
+    // and stops the program with a message naming the routine.
+    static PortDriver& Current(const char* routine);
+
+    // ScsiPortInitialize. A record whose size is neither 76 nor 80 bytes is refused.
+    ULONG Initialize(PVOID argument1, PVOID argument2, const HW_INITIALIZATION_DATA* data,
+                     PVOID hw_context);
+
+    // The status ScsiPortInitialize returns for an accepted record (a test may choose one).
+    void SetInitializeResult(ULONG status) { initialize_result_ = status; }
+
+    const std::vector<Registration>& Registrations() const { return registrations_; }
+    void ClearRegistrations() { registrations_.clear(); }
+
+private:
+    ULONG initialize_result_ = kPortStatusSuccess;
+    std::vector<Registration> registrations_;
+};
+
+}  // namespace quell::sim

@@ -1,0 +1,1 @@
+#include "tests/support/host_fixture.h"
