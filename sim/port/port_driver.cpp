@@ -24,6 +24,16 @@ PortDriver& PortDriver::Current(const char* routine) {
     return *bound_port;
 }
 
+void PortDriver::Fatal(const char* routine, const std::string& what) {
+    std::fprintf(stderr, "quell: %s: %s\n", routine, what.c_str());
+    std::abort();
+}
+
+DeviceBus& PortDriver::Bus(const char* routine) {
+    if (bus_ == nullptr) Fatal(routine, "register access on a machine without a bus");
+    return *bus_;
+}
+
 ULONG PortDriver::Initialize(PVOID argument1, PVOID argument2, const HW_INITIALIZATION_DATA* data,
                              PVOID hw_context) {
     if (data == nullptr) {

@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "host/scsiport.h"
+#include "sim/pc/device_bus.h"
+#include "sim/pc/physical_memory.h"
+#include "sim/port/device_mappings.h"
 
 namespace quell::sim {
 
@@ -58,11 +61,26 @@ public:
     // The status ScsiPortInitialize returns for an accepted record (a test may choose one).
     void SetInitializeResult(ULONG status) { initialize_result_ = status; }
 
+    // The bus the driver's register accesses go to and the RAM its buffers live in; both
+    // belong to the machine and outlive the port driver's use of them.
+    void AttachBus(DeviceBus& bus) { bus_ = &bus; }
+    void AttachMemory(PhysicalMemory& memory) { memory_ = &memory; }
+    DeviceBus& Bus(const char* routine);
+    PhysicalMemory* Memory() { return memory_; }
+    DeviceMappings& Mappings() { return mappings_; }
+
+    // A fault of the driver the port driver cannot let pass (a register access at an address
+    // it never handed out, for one): reported with the routine's name, then the run stops.
+    [[noreturn]] static void Fatal(const char* routine, const std::string& what);
+
     const std::vector<Registration>& Registrations() const { return registrations_; }
     void ClearRegistrations() { registrations_.clear(); }
 
 private:
     ULONG initialize_result_ = kPortStatusSuccess;
+    DeviceBus* bus_ = nullptr;
+    PhysicalMemory* memory_ = nullptr;
+    DeviceMappings mappings_;
     std::vector<Registration> registrations_;
 };
 
