@@ -61,7 +61,7 @@ TEST_F(DeviceBusTest, EveryAccessCostsTimeAndIsCountedPerRegister) {
     ULONG words[3];
     ScsiPortReadPortBufferUlong(reinterpret_cast<PULONG>(0xE830), words, 3);
     ScsiPortWritePortUshort(reinterpret_cast<PUSHORT>(0xE800), 0xF000);
-    EXPECT_EQ(clock.Now(), 3 * bus.Costs().read + bus.Costs().write);
+    EXPECT_EQ(clock.Now(), 3 * AccessCosts::kDefaultRead + AccessCosts::kDefaultWrite);
     EXPECT_EQ(bus.CountersAt(AddressSpace::Io, 0xE830).reads, 3u);
     EXPECT_EQ(bus.CountersAt(AddressSpace::Io, 0xE800).writes, 1u);
 }
