@@ -66,6 +66,19 @@ TEST_F(DeviceBusTest, EveryAccessCostsTimeAndIsCountedPerRegister) {
     EXPECT_EQ(bus.CountersAt(AddressSpace::Io, 0xE800).writes, 1u);
 }
 
+TEST_F(DeviceBusTest, CostsAreSetPerSpaceWidthAndStringElement) {
+    AccessCosts costs;
+    costs.Set(AddressSpace::Io, AccessWidth::Dword, AccessKind::StringRead, 100);
+    costs.Set(AddressSpace::Io, AccessWidth::Byte, AccessKind::Write, 30);
+    bus.SetCosts(costs);
+    ULONG words[4];
+    ScsiPortReadPortBufferUlong(reinterpret_cast<PULONG>(0xE830), words, 4);
+    EXPECT_EQ(clock.Now(), 400u);
+    ScsiPortReadPortUlong(reinterpret_cast<PULONG>(0xE830));
+    ScsiPortWritePortUchar(reinterpret_cast<PUCHAR>(0xE810), 1);
+    EXPECT_EQ(clock.Now(), 400u + AccessCosts::kDefaultRead + 30);
+}
+
 TEST_F(DeviceBusTest, UnclaimedAddressesReadAllOnes) {
     EXPECT_EQ(ScsiPortReadPortUshort(reinterpret_cast<PUSHORT>(0xF000)), 0xFFFFu);
     EXPECT_EQ(bus.UnclaimedAccesses(), 1u);
