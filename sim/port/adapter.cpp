@@ -146,6 +146,8 @@ bool Adapter::RunUntilIdle(SimTime within) {
     return port_.RunUntil([this] { return requests_.empty(); }, clock_.Now() + within);
 }
 
+void Adapter::RunFor(SimTime duration) { port_.RunFor(duration); }
+
 void Adapter::Finish() {
     std::vector<RequestId> owned;
     std::vector<RequestId> waiting;

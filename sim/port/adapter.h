@@ -151,6 +151,8 @@ public:
     // adapter is idle, or simulated time reaches the limit. False when the limit came first.
     bool RunUntilComplete(RequestId id, SimTime within = 60 * kSecond);
     bool RunUntilIdle(SimTime within = 60 * kSecond);
+    // Lets simulated time pass with the machine running, as a caller that waits does.
+    void RunFor(SimTime duration);
 
     // Ends a run: every request still in the driver is one it never returned (a violation);
     // the port driver takes each back with SRB_STATUS_TIMEOUT.
