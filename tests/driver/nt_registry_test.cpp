@@ -1,12 +1,13 @@
 // quellnt's registry work: the plug-and-play interface setting written at load and the lookup
 // of a device in the PCI enumeration.
 
+#include "driver/platformnt/nt_registry.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "driver/config/entry_points.h"
-#include "driver/platformnt/nt_registry.h"
 #include "tests/support/host_fixture.h"
 
 namespace quell::test {

@@ -1,11 +1,12 @@
 // The NT kernel stand-in: registry semantics of the Zw routines and the counted strings.
 
+#include "sim/nt/nt_kernel.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "host/ntkernel.h"
-#include "sim/nt/nt_kernel.h"
 
 namespace quell::sim {
 namespace {
@@ -16,14 +17,14 @@ protected:
         UNICODE_STRING name;
         RtlInitUnicodeString(&name, path);
         OBJECT_ATTRIBUTES attributes{sizeof(OBJECT_ATTRIBUTES), nullptr, &name,
-                                     OBJ_CASE_INSENSITIVE, nullptr, nullptr};
+                                     OBJ_CASE_INSENSITIVE,      nullptr, nullptr};
         return ZwOpenKey(key, KEY_ALL_ACCESS, &attributes);
     }
     NTSTATUS Create(const char16_t* path, HANDLE* key, ULONG* disposition = nullptr) {
         UNICODE_STRING name;
         RtlInitUnicodeString(&name, path);
         OBJECT_ATTRIBUTES attributes{sizeof(OBJECT_ATTRIBUTES), nullptr, &name,
-                                     OBJ_CASE_INSENSITIVE, nullptr, nullptr};
+                                     OBJ_CASE_INSENSITIVE,      nullptr, nullptr};
         return ZwCreateKey(key, KEY_ALL_ACCESS, &attributes, 0, nullptr, 0, disposition);
     }
 
@@ -68,7 +69,8 @@ TEST_F(NtKernelTest, QueryAndEnumerateReportSizesAndShortBuffers) {
     ASSERT_EQ(ZwEnumerateKey(key, 0, KeyBasicInformation, basic, sizeof(basic), &length),
               STATUS_SUCCESS);
     const auto* info = reinterpret_cast<KEY_BASIC_INFORMATION*>(basic);
-    EXPECT_EQ(std::u16string(info->Name, info->NameLength / 2), u"VEN_1145&DEV_8009&SUBSYS_00000000");
+    EXPECT_EQ(std::u16string(info->Name, info->NameLength / 2),
+              u"VEN_1145&DEV_8009&SUBSYS_00000000");
     EXPECT_EQ(ZwEnumerateKey(key, 1, KeyBasicInformation, basic, 24, &length),
               STATUS_BUFFER_OVERFLOW);
     EXPECT_EQ(length, 16u + 17u * 2u);
