@@ -32,6 +32,7 @@ RequestSpec ClassDriver::Command(UCHAR target, UCHAR lun, std::vector<std::uint8
 
 CommandResult ClassDriver::SendOnce(const RequestSpec& spec) {
     CommandResult result;
+    result.attempts = 1;
     const Submission submission = adapter_.Submit(spec);
     if (!submission) {
         result.srb_status = SRB_STATUS_INVALID_REQUEST;
@@ -51,11 +52,8 @@ CommandResult ClassDriver::SendOnce(const RequestSpec& spec) {
 }
 
 CommandResult ClassDriver::RequestSense(UCHAR target, UCHAR lun) {
-    CommandResult result = SendOnce(
-        Command(target, lun, {SCSIOP_REQUEST_SENSE, 0, 0, 0, kSenseLength, 0}, SRB_FLAGS_DATA_IN,
-                kSenseLength));
-    result.attempts = 1;
-    return result;
+    return SendOnce(Command(target, lun, {SCSIOP_REQUEST_SENSE, 0, 0, 0, kSenseLength, 0},
+                            SRB_FLAGS_DATA_IN, kSenseLength));
 }
 
 CommandResult ClassDriver::Execute(RequestSpec spec, bool retry_selection_timeout) {
@@ -67,7 +65,8 @@ CommandResult ClassDriver::Execute(RequestSpec spec, bool retry_selection_timeou
 
         SimTime delay = 0;
         bool retry = false;
-        if (result.srb_status == SRB_STATUS_ERROR && result.scsi_status == SCSISTAT_CHECK_CONDITION) {
+        if (result.srb_status == SRB_STATUS_ERROR &&
+            result.scsi_status == SCSISTAT_CHECK_CONDITION) {
             const CommandResult sense = RequestSense(spec.target, spec.lun);
             if (sense.Ok() && sense.data.size() >= 14) {
                 SenseData data;
@@ -97,10 +96,12 @@ CommandResult ClassDriver::Execute(RequestSpec spec, bool retry_selection_timeou
 
 ULONG ClassDriver::MaximumTransfer() const {
     const PORT_CONFIGURATION_INFORMATION& config = adapter_.ConfigInfo();
-    ULONG limit = config.MaximumTransferLength == SP_UNINITIALIZED_VALUE ? 0xFFFFFFFFu
-                                                                         : config.MaximumTransferLength;
+    ULONG limit = config.MaximumTransferLength == SP_UNINITIALIZED_VALUE
+                      ? 0xFFFFFFFFu
+                      : config.MaximumTransferLength;
     // A buffer of n pieces starts anywhere in a page: n - 1 whole pages always fit.
-    if (config.NumberOfPhysicalBreaks != SP_UNINITIALIZED_VALUE && config.NumberOfPhysicalBreaks > 0) {
+    if (config.NumberOfPhysicalBreaks != SP_UNINITIALIZED_VALUE &&
+        config.NumberOfPhysicalBreaks > 0) {
         limit = std::min<ULONG>(limit, config.NumberOfPhysicalBreaks * 4096);
     }
     return limit;

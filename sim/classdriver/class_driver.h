@@ -30,7 +30,7 @@ struct CommandResult {
     std::vector<std::byte> data;
     std::optional<SenseData> sense;  // from the REQUEST SENSE after a CHECK CONDITION
     unsigned attempts = 0;
-    std::string refused;  // the port driver's reason when it refused the request
+    std::string refused;      // the port driver's reason when it refused the request
     bool incomplete = false;  // the request was not back within the class driver's patience
 
     bool Ok() const {
@@ -89,7 +89,8 @@ public:
 
     CommandResult TestUnitReady(UCHAR target, UCHAR lun = 0);
     CommandResult Inquiry(UCHAR target, UCHAR lun = 0, UCHAR allocation = 36);
-    std::optional<Capacity> ReadCapacity(UCHAR target, UCHAR lun = 0, CommandResult* result = nullptr);
+    std::optional<Capacity> ReadCapacity(UCHAR target, UCHAR lun = 0,
+                                         CommandResult* result = nullptr);
     TransferResult Read(UCHAR target, UCHAR lun, ULONG lba, ULONG blocks, ULONG block_size,
                         CdbForm form = CdbForm::Ten);
     TransferResult Write(UCHAR target, UCHAR lun, ULONG lba, std::span<const std::byte> data,

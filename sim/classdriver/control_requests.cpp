@@ -36,25 +36,18 @@ ControlResult ClassDriver::IoControl(const char (&signature)[9], ULONG control_c
     return control;
 }
 
+// Neither is retried: an abort or a reset that fails is reported as it came back.
 CommandResult ClassDriver::Abort(UCHAR target, UCHAR lun) {
-    RequestSpec spec;
+    RequestSpec spec = Command(target, lun, {}, 0, 0);
     spec.function = SRB_FUNCTION_ABORT_COMMAND;
-    spec.target = target;
-    spec.lun = lun;
-    spec.timeout_seconds = options_.timeout_seconds;
-    CommandResult result = SendOnce(spec);
-    result.attempts = 1;
-    return result;
+    return SendOnce(spec);
 }
 
 CommandResult ClassDriver::ResetBus(UCHAR path) {
-    RequestSpec spec;
+    RequestSpec spec = Command(0, 0, {}, 0, 0);
     spec.function = SRB_FUNCTION_RESET_BUS;
     spec.path = path;
-    spec.timeout_seconds = options_.timeout_seconds;
-    CommandResult result = SendOnce(spec);
-    result.attempts = 1;
-    return result;
+    return SendOnce(spec);
 }
 
 }  // namespace quell::sim

@@ -8,7 +8,9 @@
 namespace quell::sim {
 namespace {
 
-std::uint8_t Byte(std::uint64_t value, unsigned shift) { return static_cast<std::uint8_t>(value >> shift); }
+std::uint8_t Byte(std::uint64_t value, unsigned shift) {
+    return static_cast<std::uint8_t>(value >> shift);
+}
 
 ULONG BigEndian32(const std::vector<std::byte>& data, std::size_t at) {
     return static_cast<ULONG>(data[at]) << 24 | static_cast<ULONG>(data[at + 1]) << 16 |
@@ -32,8 +34,8 @@ CommandResult ClassDriver::TestUnitReady(UCHAR target, UCHAR lun) {
 }
 
 std::optional<Capacity> ClassDriver::ReadCapacity(UCHAR target, UCHAR lun, CommandResult* out) {
-    CommandResult result = Execute(
-        Command(target, lun, {SCSIOP_READ_CAPACITY, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SRB_FLAGS_DATA_IN, 8));
+    CommandResult result = Execute(Command(
+        target, lun, {SCSIOP_READ_CAPACITY, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SRB_FLAGS_DATA_IN, 8));
     std::optional<Capacity> capacity;
     if (result.Ok() && result.data.size() >= 8) {
         capacity = Capacity{BigEndian32(result.data, 0), BigEndian32(result.data, 4)};
@@ -59,21 +61,36 @@ TransferResult ClassDriver::Transfer(UCHAR target, UCHAR lun, ULONG lba, ULONG b
                 return transfer;
             }
             // A count of 256 blocks is written as 0.
-            cdb = {static_cast<std::uint8_t>(writing ? SCSIOP_WRITE6 : SCSIOP_READ6), Byte(at, 16),
-                   Byte(at, 8), Byte(at, 0), Byte(count, 0), 0};
+            cdb = {static_cast<std::uint8_t>(writing ? SCSIOP_WRITE6 : SCSIOP_READ6),
+                   Byte(at, 16),
+                   Byte(at, 8),
+                   Byte(at, 0),
+                   Byte(count, 0),
+                   0};
         } else {
-            cdb = {static_cast<std::uint8_t>(writing ? SCSIOP_WRITE : SCSIOP_READ), 0, Byte(at, 24),
-                   Byte(at, 16), Byte(at, 8), Byte(at, 0), 0, Byte(count, 8), Byte(count, 0), 0};
+            cdb = {static_cast<std::uint8_t>(writing ? SCSIOP_WRITE : SCSIOP_READ),
+                   0,
+                   Byte(at, 24),
+                   Byte(at, 16),
+                   Byte(at, 8),
+                   Byte(at, 0),
+                   0,
+                   Byte(count, 8),
+                   Byte(count, 0),
+                   0};
         }
-        RequestSpec spec = Command(target, lun, std::move(cdb),
-                                   writing ? SRB_FLAGS_DATA_OUT : SRB_FLAGS_DATA_IN, count * block_size);
+        RequestSpec spec =
+            Command(target, lun, std::move(cdb), writing ? SRB_FLAGS_DATA_OUT : SRB_FLAGS_DATA_IN,
+                    count * block_size);
         if (writing) {
-            const auto piece = out.subspan(std::size_t{done} * block_size, std::size_t{count} * block_size);
+            const auto piece =
+                out.subspan(std::size_t{done} * block_size, std::size_t{count} * block_size);
             spec.out_data.assign(piece.begin(), piece.end());
         }
         CommandResult result = Execute(std::move(spec));
         const bool ok = result.Ok() && result.transferred == count * block_size;
-        if (!writing) transfer.data.insert(transfer.data.end(), result.data.begin(), result.data.end());
+        if (!writing)
+            transfer.data.insert(transfer.data.end(), result.data.begin(), result.data.end());
         transfer.requests.push_back(std::move(result));
         if (!ok) return transfer;
         done += count;
@@ -82,8 +99,8 @@ TransferResult ClassDriver::Transfer(UCHAR target, UCHAR lun, ULONG lba, ULONG b
     return transfer;
 }
 
-TransferResult ClassDriver::Read(UCHAR target, UCHAR lun, ULONG lba, ULONG blocks,
-                                 ULONG block_size, CdbForm form) {
+TransferResult ClassDriver::Read(UCHAR target, UCHAR lun, ULONG lba, ULONG blocks, ULONG block_size,
+                                 CdbForm form) {
     return Transfer(target, lun, lba, blocks, block_size, form, {});
 }
 
@@ -94,20 +111,22 @@ TransferResult ClassDriver::Write(UCHAR target, UCHAR lun, ULONG lba,
         refused.requests.push_back(Refused("the data is not a whole number of blocks"));
         return refused;
     }
-    return Transfer(target, lun, lba, static_cast<ULONG>(data.size() / block_size), block_size, form, data);
+    return Transfer(target, lun, lba, static_cast<ULONG>(data.size() / block_size), block_size,
+                    form, data);
 }
 
 CommandResult ClassDriver::ModeSense10(UCHAR target, UCHAR lun, UCHAR page, USHORT allocation) {
-    return Execute(Command(target, lun,
-                           {SCSIOP_MODE_SENSE10, 0, page, 0, 0, 0, 0, Byte(allocation, 8), Byte(allocation, 0), 0},
-                           SRB_FLAGS_DATA_IN, allocation));
+    return Execute(Command(
+        target, lun,
+        {SCSIOP_MODE_SENSE10, 0, page, 0, 0, 0, 0, Byte(allocation, 8), Byte(allocation, 0), 0},
+        SRB_FLAGS_DATA_IN, allocation));
 }
 
 CommandResult ClassDriver::ReadToc(UCHAR target, UCHAR lun, bool msf, UCHAR format, UCHAR track,
                                    USHORT allocation) {
     return Execute(Command(target, lun,
-                           {SCSIOP_READ_TOC, static_cast<std::uint8_t>(msf ? 0x02 : 0), format, 0, 0, 0,
-                            track, Byte(allocation, 8), Byte(allocation, 0), 0},
+                           {SCSIOP_READ_TOC, static_cast<std::uint8_t>(msf ? 0x02 : 0), format, 0,
+                            0, 0, track, Byte(allocation, 8), Byte(allocation, 0), 0},
                            SRB_FLAGS_DATA_IN, allocation));
 }
 
@@ -116,8 +135,8 @@ CommandResult ClassDriver::ReadCd(UCHAR target, UCHAR lun, ULONG lba, ULONG bloc
     // (sync, header, sub-headers, user data, EDC and ECC).
     const ULONG sector = raw ? 2352 : 2048;
     RequestSpec spec = Command(target, lun,
-                               {SCSIOP_READ_CD, 0, Byte(lba, 24), Byte(lba, 16), Byte(lba, 8), Byte(lba, 0),
-                                Byte(blocks, 16), Byte(blocks, 8), Byte(blocks, 0),
+                               {SCSIOP_READ_CD, 0, Byte(lba, 24), Byte(lba, 16), Byte(lba, 8),
+                                Byte(lba, 0), Byte(blocks, 16), Byte(blocks, 8), Byte(blocks, 0),
                                 static_cast<std::uint8_t>(raw ? 0xF8 : 0x10), 0, 0},
                                SRB_FLAGS_DATA_IN, blocks * sector);
     // The 9x system request carries the byte count the driver is to move.

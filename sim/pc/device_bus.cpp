@@ -16,7 +16,9 @@ AccessCosts::AccessCosts(SimTime read, SimTime write) {
 }
 
 std::size_t AccessCosts::Index(AddressSpace space, AccessWidth width, AccessKind kind) {
-    const std::size_t width_index = width == AccessWidth::Byte ? 0 : width == AccessWidth::Word ? 1 : 2;
+    const std::size_t width_index = width == AccessWidth::Byte   ? 0
+                                    : width == AccessWidth::Word ? 1
+                                                                 : 2;
     return (static_cast<std::size_t>(space) * 3 + width_index) * 4 + static_cast<std::size_t>(kind);
 }
 
@@ -26,8 +28,7 @@ void DeviceBus::Map(AddressSpace space, std::uint64_t base, std::uint32_t length
         throw std::invalid_argument("bus range " + name + " has no length");
     }
     for (const auto& [key, range] : ranges_) {
-        if (key.first == space && base < range.base + range.length &&
-            range.base < base + length) {
+        if (key.first == space && base < range.base + range.length && range.base < base + length) {
             throw std::invalid_argument("bus range " + name + " overlaps " + range.name);
         }
     }

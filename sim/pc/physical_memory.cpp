@@ -10,11 +10,16 @@ namespace quell::sim {
 
 const char* ToString(PagePlacement placement) {
     switch (placement) {
-        case PagePlacement::Contiguous: return "contiguous";
-        case PagePlacement::Scattered: return "scattered";
-        case PagePlacement::Above4G: return "above 4 GB";
-        case PagePlacement::LowWordZero: return "low word zero";
-        case PagePlacement::UnalignedPieces: return "unaligned pieces";
+        case PagePlacement::Contiguous:
+            return "contiguous";
+        case PagePlacement::Scattered:
+            return "scattered";
+        case PagePlacement::Above4G:
+            return "above 4 GB";
+        case PagePlacement::LowWordZero:
+            return "low word zero";
+        case PagePlacement::UnalignedPieces:
+            return "unaligned pieces";
     }
     return "unknown";
 }
@@ -70,7 +75,8 @@ void PhysicalMemory::PlacePieces(Block& block, PagePlacement placement) {
                 std::swap(order[i - 1], order[random_.Below(i)]);
             }
             for (std::size_t i = 0; i < block.pages; ++i) {
-                block.pieces.push_back(Piece{i * kPageSize, kPageSize, start + 2 * order[i] * kPageSize});
+                block.pieces.push_back(
+                    Piece{i * kPageSize, kPageSize, start + 2 * order[i] * kPageSize});
             }
             return;
         }
@@ -153,14 +159,15 @@ std::optional<Translation> PhysicalMemory::ToPhysical(const void* host) const {
         return std::nullopt;
     }
     const auto offset = static_cast<std::size_t>(static_cast<const std::byte*>(host) - block->base);
-    auto piece = std::upper_bound(block->pieces.begin(), block->pieces.end(), offset,
-                                  [](std::size_t value, const Piece& p) { return value < p.offset; });
+    auto piece =
+        std::upper_bound(block->pieces.begin(), block->pieces.end(), offset,
+                         [](std::size_t value, const Piece& p) { return value < p.offset; });
     --piece;
     Translation result;
     result.physical = piece->physical + (offset - piece->offset);
     std::uint64_t contiguous = piece->offset + piece->length - offset;
-    for (auto next = piece + 1; next != block->pieces.end() &&
-                                next->physical == (next - 1)->physical + (next - 1)->length;
+    for (auto next = piece + 1;
+         next != block->pieces.end() && next->physical == (next - 1)->physical + (next - 1)->length;
          ++next) {
         contiguous += next->length;
     }
@@ -177,7 +184,8 @@ std::optional<PhysicalMemory::Extent> PhysicalMemory::HostOf(PhysicalAddress phy
     return Extent{found->second.host + into, static_cast<std::size_t>(found->second.length - into)};
 }
 
-bool PhysicalMemory::Reachable(PhysicalAddress physical, std::size_t length, const char* direction) {
+bool PhysicalMemory::Reachable(PhysicalAddress physical, std::size_t length,
+                               const char* direction) {
     for (std::size_t done = 0; done < length;) {
         const auto extent = HostOf(physical + done);
         if (!extent) {

@@ -17,8 +17,8 @@ Adapter::Adapter(PortDriver& port, std::size_t index, const Registration& regist
       setup_(std::move(setup)) {
     // The extension is zero-filled; the 9x port environment keeps its own record in the
     // bytes before it, so they are allocated with it.
-    extension_block_ = memory_.Allocate(kW9xPrefixSize + hw_.DeviceExtensionSize,
-                                        setup_.device_extension);
+    extension_block_ =
+        memory_.Allocate(kW9xPrefixSize + hw_.DeviceExtensionSize, setup_.device_extension);
     extension_ = extension_block_.data() + kW9xPrefixSize;
 
     // What a port driver hands HwFindAdapter before discovery fills in the bus facts.
@@ -50,7 +50,10 @@ Adapter::~Adapter() = default;
 
 void Adapter::Violation(const std::string& what) { port_.RecordViolation(index_, what); }
 
-void Adapter::WakeAt(SimTime when, const char* why) { clock_.ScheduleAt(when, [] {}, why); }
+void Adapter::WakeAt(SimTime when, const char* why) {
+    clock_.ScheduleAt(
+        when, [] {}, why);
+}
 
 void Adapter::SetW9xAdapterRecord(std::optional<std::uint32_t> device_node) {
     const auto prefix = W9xPrefix();
@@ -107,7 +110,8 @@ bool Adapter::Initialize() {
         Violation("the registration has no HwInitialize or no HwStartIo; the adapter cannot start");
         return false;
     }
-    started_ = CallRoutine("HwInitialize", [this] { return hw_.HwInitialize(extension_) != FALSE; });
+    started_ =
+        CallRoutine("HwInitialize", [this] { return hw_.HwInitialize(extension_) != FALSE; });
     return started_;
 }
 
@@ -164,8 +168,9 @@ void Adapter::Finish() {
     for (const RequestId id : waiting) {
         Request& request = requests_.at(id);
         if (request.state != RequestState::Queued) continue;
-        Violation(Describe(request) + " was never started: the driver did not ask for another "
-                                      "request");
+        Violation(Describe(request) +
+                  " was never started: the driver did not ask for another "
+                  "request");
         std::erase(queue_, id);
         request.srb->SrbStatus = SRB_STATUS_ABORTED;
         request.state = RequestState::CompletionPending;

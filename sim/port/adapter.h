@@ -50,7 +50,7 @@ struct PortTiming {
 
 struct AdapterSetup {
     PortPersonality personality = PortPersonality::Nt;
-    InterruptSource interrupt;   // empty: the adapter has no line at all
+    InterruptSource interrupt;    // empty: the adapter has no line at all
     bool interrupt_wired = true;  // false: the line reaches no processor input
     MemoryLayout device_extension;
     MemoryLayout request_buffers;
@@ -181,7 +181,7 @@ private:
     friend class RoutineScope;
 
     struct LogicalUnit {
-        std::span<std::byte> extension;  // empty when the registered size is 0
+        std::span<std::byte> extension;   // empty when the registered size is 0
         std::optional<RequestId> active;  // the EXECUTE_SCSI request in the driver
     };
     using LuAddress = std::tuple<UCHAR, UCHAR, UCHAR>;

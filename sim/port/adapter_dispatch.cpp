@@ -17,7 +17,8 @@ bool Adapter::ServiceDue() {
 }
 
 bool Adapter::ServiceInterrupt() {
-    if (!setup_.interrupt || !setup_.interrupt_wired || storm_masked_ || hw_.HwInterrupt == nullptr) {
+    if (!setup_.interrupt || !setup_.interrupt_wired || storm_masked_ ||
+        hw_.HwInterrupt == nullptr) {
         return false;
     }
     if (!setup_.interrupt()) {
@@ -87,9 +88,9 @@ bool Adapter::ServiceTimer() {
 
 void Adapter::ArmTimeoutTick() {
     if (tick_at_) return;
-    const bool any_in_driver = std::any_of(requests_.begin(), requests_.end(), [](const auto& entry) {
-        return entry.second.state == RequestState::InDriver;
-    });
+    const bool any_in_driver =
+        std::any_of(requests_.begin(), requests_.end(),
+                    [](const auto& entry) { return entry.second.state == RequestState::InDriver; });
     if (!any_in_driver) return;
     // The tick runs on the machine's time base, not the request's: a request times out
     // between TimeOutValue and TimeOutValue + 1 ticks after it started.
@@ -130,7 +131,8 @@ bool Adapter::ServiceTimeouts() {
     for (const UCHAR path : paths) {
         if (hw_.HwResetBus == nullptr) break;
         ++counters_.reset_bus_calls;
-        CallRoutine("HwResetBus", [this, path] { return hw_.HwResetBus(extension_, path) != FALSE; });
+        CallRoutine("HwResetBus",
+                    [this, path] { return hw_.HwResetBus(extension_, path) != FALSE; });
     }
     HoldAfterReset();
     for (const RequestId id : expired) {

@@ -27,8 +27,9 @@ SCSI_PHYSICAL_ADDRESS Adapter::PhysicalAddress(PSCSI_REQUEST_BLOCK srb, const vo
             Violation("ScsiPortGetPhysicalAddress names a request block the driver does not own");
             return physical;
         }
-        const auto data = std::span<const std::byte>(request->data).first(
-            std::min<std::size_t>(request->data.size(), request->spec.data_length));
+        const auto data =
+            std::span<const std::byte>(request->data)
+                .first(std::min<std::size_t>(request->data.size(), request->spec.data_length));
         if (Inside(data, byte)) {
             range = data;
         } else if (Inside(request->srb_extension_block, byte)) {
@@ -42,14 +43,16 @@ SCSI_PHYSICAL_ADDRESS Adapter::PhysicalAddress(PSCSI_REQUEST_BLOCK srb, const vo
         range = uncached_;
     } else {
         for (const auto& [id, request] : requests_) {
-            if (request.state == RequestState::InDriver && Inside(request.srb_extension_block, byte)) {
+            if (request.state == RequestState::InDriver &&
+                Inside(request.srb_extension_block, byte)) {
                 range = request.srb_extension_block;
             }
         }
         if (range.empty()) {
-            Violation("ScsiPortGetPhysicalAddress without a request for an address that is "
-                      "neither in the uncached extension nor in the SRB extension of a request "
-                      "the driver owns");
+            Violation(
+                "ScsiPortGetPhysicalAddress without a request for an address that is "
+                "neither in the uncached extension nor in the SRB extension of a request "
+                "the driver owns");
             return physical;
         }
     }

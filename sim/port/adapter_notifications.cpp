@@ -10,16 +10,26 @@ namespace {
 
 const char* NotificationName(SCSI_NOTIFICATION_TYPE type) {
     switch (type) {
-        case RequestComplete: return "RequestComplete";
-        case NextRequest: return "NextRequest";
-        case NextLuRequest: return "NextLuRequest";
-        case ResetDetected: return "ResetDetected";
-        case CallDisableInterrupts: return "CallDisableInterrupts";
-        case CallEnableInterrupts: return "CallEnableInterrupts";
-        case RequestTimerCall: return "RequestTimerCall";
-        case BusChangeDetected: return "BusChangeDetected";
-        case WMIEvent: return "WMIEvent";
-        case WMIReregister: return "WMIReregister";
+        case RequestComplete:
+            return "RequestComplete";
+        case NextRequest:
+            return "NextRequest";
+        case NextLuRequest:
+            return "NextLuRequest";
+        case ResetDetected:
+            return "ResetDetected";
+        case CallDisableInterrupts:
+            return "CallDisableInterrupts";
+        case CallEnableInterrupts:
+            return "CallEnableInterrupts";
+        case RequestTimerCall:
+            return "RequestTimerCall";
+        case BusChangeDetected:
+            return "BusChangeDetected";
+        case WMIEvent:
+            return "WMIEvent";
+        case WMIReregister:
+            return "WMIReregister";
     }
     return "an unknown notification";
 }
@@ -44,10 +54,12 @@ void Adapter::Notify(SCSI_NOTIFICATION_TYPE type, std::va_list* arguments) {
                               : std::string("RequestComplete for a request block the port driver "
                                             "never handed to the driver"));
             } else if (request->state == RequestState::Queued) {
-                Violation("RequestComplete for " + Describe(*request) +
-                          ", which is still queued in the port driver (the driver does not own it)");
+                Violation(
+                    "RequestComplete for " + Describe(*request) +
+                    ", which is still queued in the port driver (the driver does not own it)");
             } else if (request->state == RequestState::CompletionPending) {
-                Violation("RequestComplete for " + Describe(*request) + " a second time (completed twice)");
+                Violation("RequestComplete for " + Describe(*request) +
+                          " a second time (completed twice)");
             } else {
                 MarkCompleted(*request);
             }
@@ -120,12 +132,14 @@ void Adapter::RequestTimer(PHW_TIMER routine, ULONG microseconds) {
     }
     timer_routine_ = routine;
     timer_at_ = clock_.Now() + delay;
-    timer_event_ = clock_.ScheduleAt(*timer_at_, [] {}, "miniport timer");
+    timer_event_ = clock_.ScheduleAt(
+        *timer_at_, [] {}, "miniport timer");
 }
 
 void Adapter::LogError(PSCSI_REQUEST_BLOCK srb, UCHAR path, UCHAR target, UCHAR lun, ULONG code,
                        ULONG unique_id) {
-    ErrorLogEntry entry{clock_.Now(), LogSource::Driver, std::nullopt, path, target, lun, code, unique_id};
+    ErrorLogEntry entry{clock_.Now(), LogSource::Driver, std::nullopt, path, target, lun,
+                        code,         unique_id};
     if (srb != nullptr) {
         const Request* request = FindBySrb(srb);
         if (request == nullptr || request->state == RequestState::Queued) {

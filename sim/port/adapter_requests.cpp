@@ -38,7 +38,8 @@ std::string Describe(const Request& request) {
 std::string Adapter::CheckSpec(const RequestSpec& spec) const {
     std::ostringstream error;
     const unsigned buses = std::max<unsigned>(1, config_.NumberOfBuses);
-    const unsigned targets = config_.MaximumNumberOfTargets == 0 ? 8 : config_.MaximumNumberOfTargets;
+    const unsigned targets =
+        config_.MaximumNumberOfTargets == 0 ? 8 : config_.MaximumNumberOfTargets;
     const unsigned luns = std::min<unsigned>(
         8, config_.MaximumNumberOfLogicalUnits == 0 ? 8 : config_.MaximumNumberOfLogicalUnits);
     const ULONG direction = spec.srb_flags & kDirectionMask;
@@ -112,7 +113,8 @@ void Adapter::BuildFrame(Request& request) {
     // rather than freed, so a driver that reads a request block after handing it back
     // reads a request block, as on a real system.
     if (free_frames_.empty()) {
-        request.frame = memory_.Allocate(kOsRequestPointerOffset + sizeof(std::uint32_t), MemoryLayout{});
+        request.frame =
+            memory_.Allocate(kOsRequestPointerOffset + sizeof(std::uint32_t), MemoryLayout{});
     } else {
         request.frame = free_frames_.back();
         free_frames_.pop_back();
@@ -136,8 +138,8 @@ void Adapter::BuildFrame(Request& request) {
     if (!spec.buffer.empty()) {
         request.data = spec.buffer.first(std::max<std::size_t>(spec.data_length, 0));
     } else if (spec.data_length > 0) {
-        request.data = memory_.Allocate(spec.data_length,
-                                        spec.buffer_layout.value_or(setup_.request_buffers));
+        request.data =
+            memory_.Allocate(spec.data_length, spec.buffer_layout.value_or(setup_.request_buffers));
         request.owns_data = true;
     }
     std::copy(spec.out_data.begin(), spec.out_data.end(), request.data.begin());
@@ -193,7 +195,8 @@ void Adapter::ReleaseRequestMemory(Request& request) {
     returned_srbs_[request.frame.data()] = request.id;
     free_frames_.push_back(request.frame);
     if (!request.srb_extension_block.empty()) {
-        free_extensions_[request.spec.srb_extension_misalign].push_back(request.srb_extension_block);
+        free_extensions_[request.spec.srb_extension_misalign].push_back(
+            request.srb_extension_block);
     }
     if (request.owns_data) memory_.Release(request.data.data());
     if (!request.os_request.empty()) memory_.Release(request.os_request.data());
@@ -262,7 +265,9 @@ void Adapter::CompleteRequests(UCHAR path, UCHAR target, UCHAR lun, UCHAR status
         Violation("ScsiPortCompleteRequest called outside the adapter's routines");
         return;
     }
-    const auto matches = [](UCHAR wanted, UCHAR actual) { return wanted == SP_UNTAGGED || wanted == actual; };
+    const auto matches = [](UCHAR wanted, UCHAR actual) {
+        return wanted == SP_UNTAGGED || wanted == actual;
+    };
     for (auto& [id, request] : requests_) {
         if (request.state != RequestState::InDriver) continue;
         if (!matches(path, request.spec.path) || !matches(target, request.spec.target) ||

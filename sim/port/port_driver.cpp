@@ -76,7 +76,8 @@ void PortDriver::CollectModelErrors(std::size_t adapter) {
 }
 
 void PortDriver::RecordViolation(std::size_t adapter, std::string what) {
-    violations_.push_back(Violation{adapter, clock_ != nullptr ? clock_->Now() : 0, std::move(what)});
+    violations_.push_back(
+        Violation{adapter, clock_ != nullptr ? clock_->Now() : 0, std::move(what)});
 }
 
 std::vector<std::string> PortDriver::ViolationTexts() const {

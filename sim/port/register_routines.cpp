@@ -16,7 +16,9 @@ namespace {
 
 template <typename T>
 constexpr AccessWidth WidthOf() {
-    return sizeof(T) == 1 ? AccessWidth::Byte : sizeof(T) == 2 ? AccessWidth::Word : AccessWidth::Dword;
+    return sizeof(T) == 1   ? AccessWidth::Byte
+           : sizeof(T) == 2 ? AccessWidth::Word
+                            : AccessWidth::Dword;
 }
 
 template <typename T>
@@ -27,9 +29,9 @@ T ReadPort(const char* routine, const T* port, bool string_element = false) {
 
 template <typename T>
 void WritePort(const char* routine, T* port, T value, bool string_element = false) {
-    PortDriver::Current(routine).Bus(routine).Write(
-        AddressSpace::Io, reinterpret_cast<std::uintptr_t>(port), WidthOf<T>(), value,
-        string_element);
+    PortDriver::Current(routine).Bus(routine).Write(AddressSpace::Io,
+                                                    reinterpret_cast<std::uintptr_t>(port),
+                                                    WidthOf<T>(), value, string_element);
 }
 
 // String forms on a port: every element is one access to the same port.

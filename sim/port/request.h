@@ -51,7 +51,7 @@ struct RequestSpec {
     UCHAR target = 0;
     UCHAR lun = 0;
     std::vector<std::uint8_t> cdb;  // 1 to 16 bytes for EXECUTE_SCSI
-    ULONG srb_flags = 0;             // data direction and the other SRB_FLAGS_ bits
+    ULONG srb_flags = 0;            // data direction and the other SRB_FLAGS_ bits
     ULONG data_length = 0;
     ULONG timeout_seconds = 10;
     // Data to send (written into the buffer before the request starts); for data-in requests
@@ -73,12 +73,12 @@ struct RequestResult {
     UCHAR srb_status = SRB_STATUS_PENDING;
     UCHAR scsi_status = 0;
     ULONG data_transfer_length = 0;  // as the driver left it
-    std::vector<std::byte> data;      // data-in: the buffer's first data_transfer_length bytes
-    bool timed_out = false;           // the port driver's time-out struck
-    bool lost = false;                // the driver never gave it back; the port driver did
+    std::vector<std::byte> data;     // data-in: the buffer's first data_transfer_length bytes
+    bool timed_out = false;          // the port driver's time-out struck
+    bool lost = false;               // the driver never gave it back; the port driver did
     SimTime submitted = 0;
-    SimTime started = 0;              // HwStartIo called
-    SimTime completed = 0;            // handed back to the submitter
+    SimTime started = 0;    // HwStartIo called
+    SimTime completed = 0;  // handed back to the submitter
 };
 
 // The port driver's answer to a submission: the request's id, or why it was refused.
@@ -103,9 +103,9 @@ struct Request {
     SCSI_REQUEST_BLOCK* srb = nullptr;  // inside `frame`
     std::span<std::byte> frame;         // the request block and the 9x pointer behind it
     std::span<std::byte> srb_extension_block;
-    std::span<std::byte> data;          // the whole data buffer
+    std::span<std::byte> data;  // the whole data buffer
     bool owns_data = false;
-    std::span<std::byte> os_request;    // the 9x records, when built
+    std::span<std::byte> os_request;  // the 9x records, when built
     ULONG timeout_counter = 0;
     bool timed_out = false;
     bool lost = false;

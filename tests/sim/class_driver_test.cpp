@@ -1,6 +1,8 @@
 // The class-driver layer against a miniport that answers like a simple disk: the bus scan,
 // reads and writes split to the adapter's limit, sense retrieval and the retries.
 
+#include "sim/classdriver/class_driver.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,7 +10,6 @@
 #include <map>
 
 #include "host/scsi.h"
-#include "sim/classdriver/class_driver.h"
 #include "tests/sim/port_test_machine.h"
 
 namespace quell::sim::testing {
@@ -46,7 +47,8 @@ ULONG Lba(const PSCSI_REQUEST_BLOCK srb) {
     if (srb->Cdb[0] == SCSIOP_READ6 || srb->Cdb[0] == SCSIOP_WRITE6) {
         return ULONG{srb->Cdb[1] & 0x1Fu} << 16 | ULONG{srb->Cdb[2]} << 8 | srb->Cdb[3];
     }
-    return ULONG{srb->Cdb[2]} << 24 | ULONG{srb->Cdb[3]} << 16 | ULONG{srb->Cdb[4]} << 8 | srb->Cdb[5];
+    return ULONG{srb->Cdb[2]} << 24 | ULONG{srb->Cdb[3]} << 16 | ULONG{srb->Cdb[4]} << 8 |
+           srb->Cdb[5];
 }
 
 void CheckCondition(PSCSI_REQUEST_BLOCK srb, SimpleDisk::Unit& unit, UCHAR key, UCHAR asc) {
@@ -66,8 +68,9 @@ void Answer(SimpleDisk& disk, PSCSI_REQUEST_BLOCK srb) {
     disk.last_cdb.assign(srb->Cdb, srb->Cdb + srb->CdbLength);
     disk.largest_transfer = std::max(disk.largest_transfer, srb->DataTransferLength);
     const auto found = disk.units.find({srb->TargetId, srb->Lun});
-    const bool target_present = std::any_of(disk.units.begin(), disk.units.end(),
-                                            [&](const auto& unit) { return unit.first.first == srb->TargetId; });
+    const bool target_present =
+        std::any_of(disk.units.begin(), disk.units.end(),
+                    [&](const auto& unit) { return unit.first.first == srb->TargetId; });
     if (!target_present) {
         srb->SrbStatus = SRB_STATUS_SELECTION_TIMEOUT;
         return;
@@ -179,7 +182,8 @@ TEST_F(ClassDriverTest, ScanAsksLunZeroEverywhereAndFurtherLunsWhereADeviceAnswe
 
 TEST_F(ClassDriverTest, ReadsAndWritesAreSplitToTheMaximumTransferLength) {
     std::vector<std::byte> pattern(40 * kBlock);
-    for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = std::byte(static_cast<unsigned>(i * 13 + 1));
+    for (std::size_t i = 0; i < pattern.size(); ++i)
+        pattern[i] = std::byte(static_cast<unsigned>(i * 13 + 1));
     for (const CdbForm form : {CdbForm::Six, CdbForm::Ten}) {
         const TransferResult written = class_driver->Write(0, 0, 4, pattern, kBlock, form);
         EXPECT_TRUE(written.ok);
@@ -205,7 +209,8 @@ TEST_F(ClassDriverTest, CheckConditionBringsTheSenseDataAndAUnitAttentionIsRetri
     const CommandResult& failed = read.requests[0];
     EXPECT_EQ(failed.srb_status, SRB_STATUS_ERROR);
     ASSERT_TRUE(failed.sense);
-    EXPECT_EQ(std::make_tuple(failed.sense->key, failed.sense->asc), std::make_tuple(SCSI_SENSE_MEDIUM_ERROR, 0x11));
+    EXPECT_EQ(std::make_tuple(failed.sense->key, failed.sense->asc),
+              std::make_tuple(SCSI_SENSE_MEDIUM_ERROR, 0x11));
     EXPECT_EQ(failed.attempts, 1u);
 }
 
@@ -230,11 +235,14 @@ TEST_F(ClassDriverTest, CommandsCarryTheirCdbs) {
         std::vector<std::uint8_t> cdb;
     };
     const Case cases[] = {
-        {"MODE SENSE(10)", [&] { return class_driver->ModeSense10(2, 0, 0x2A, 64); },
+        {"MODE SENSE(10)",
+         [&] { return class_driver->ModeSense10(2, 0, 0x2A, 64); },
          {0x5A, 0, 0x2A, 0, 0, 0, 0, 0, 64, 0}},
-        {"READ TOC", [&] { return class_driver->ReadToc(2, 1, true, 0, 1, 804); },
+        {"READ TOC",
+         [&] { return class_driver->ReadToc(2, 1, true, 0, 1, 804); },
          {0x43, 0x22, 0, 0, 0, 0, 1, 0x03, 0x24, 0}},
-        {"READ CD", [&] { return class_driver->ReadCd(2, 1, 0x10, 2, true); },
+        {"READ CD",
+         [&] { return class_driver->ReadCd(2, 1, 0x10, 2, true); },
          {0xBE, 0, 0, 0, 0, 0x10, 0, 0, 2, 0xF8, 0, 0}},
     };
     for (const Case& c : cases) {
@@ -249,7 +257,8 @@ TEST_F(ClassDriverTest, ControlAbortAndResetRequestsComeBack) {
     const ControlResult control = class_driver->IoControl("QLVXSIOC", 0x80013150, payload);
     EXPECT_TRUE(control.command.Ok());
     EXPECT_EQ(control.return_code, 0x80013151u);
-    EXPECT_THAT(control.payload, ElementsAre(std::byte{1}, std::byte{2}, std::byte{3}, std::byte{4}));
+    EXPECT_THAT(control.payload,
+                ElementsAre(std::byte{1}, std::byte{2}, std::byte{3}, std::byte{4}));
     EXPECT_TRUE(class_driver->Abort(0, 0).Ok());
     EXPECT_TRUE(class_driver->ResetBus().Ok());
 }

@@ -1,10 +1,10 @@
 // Simulated RAM: the pieces and contiguous lengths each placement promises, DMA through the
 // page map, and DMA outside it.
 
+#include "sim/pc/physical_memory.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include "sim/pc/physical_memory.h"
 
 namespace quell::sim {
 namespace {
@@ -35,12 +35,9 @@ TEST(PhysicalMemoryTest, EachPlacementGivesThePiecesItPromises) {
         std::size_t pieces;
     };
     const Case cases[] = {
-        {PagePlacement::Contiguous, 0x10, 1},
-        {PagePlacement::Scattered, 0, 4},
-        {PagePlacement::Scattered, 0x100, 5},
-        {PagePlacement::Above4G, 0, 1},
-        {PagePlacement::LowWordZero, 0, 1},
-        {PagePlacement::UnalignedPieces, 0, 4},
+        {PagePlacement::Contiguous, 0x10, 1}, {PagePlacement::Scattered, 0, 4},
+        {PagePlacement::Scattered, 0x100, 5}, {PagePlacement::Above4G, 0, 1},
+        {PagePlacement::LowWordZero, 0, 1},   {PagePlacement::UnalignedPieces, 0, 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(ToString(c.placement));
@@ -58,14 +55,21 @@ TEST(PhysicalMemoryTest, EachPlacementGivesThePiecesItPromises) {
         EXPECT_EQ(total, buffer.size());
         EXPECT_EQ(pieces[0].physical % kPageSize, c.misalign);
         switch (c.placement) {
-            case PagePlacement::Above4G: EXPECT_GE(pieces[0].physical, 0x100000000ull); break;
-            case PagePlacement::LowWordZero: EXPECT_EQ(pieces[0].physical & 0xFFFFFFFFull, 0u); break;
+            case PagePlacement::Above4G:
+                EXPECT_GE(pieces[0].physical, 0x100000000ull);
+                break;
+            case PagePlacement::LowWordZero:
+                EXPECT_EQ(pieces[0].physical & 0xFFFFFFFFull, 0u);
+                break;
             case PagePlacement::UnalignedPieces:
                 // Every piece after the first starts, and every piece but the last ends, off a
                 // multiple of 4.
-                for (std::size_t i = 1; i < pieces.size(); ++i) EXPECT_NE(pieces[i].physical % 4, 0u);
+                for (std::size_t i = 1; i < pieces.size(); ++i)
+                    EXPECT_NE(pieces[i].physical % 4, 0u);
                 break;
-            default: EXPECT_LT(pieces.back().physical, 0x100000000ull); break;
+            default:
+                EXPECT_LT(pieces.back().physical, 0x100000000ull);
+                break;
         }
     }
 }
@@ -112,9 +116,10 @@ TEST(PhysicalMemoryTest, DmaOutsideMappedMemoryCopiesNothingAndIsRecorded) {
     EXPECT_FALSE(memory.Write(start + kPageSize - 8, bytes));
     EXPECT_EQ(buffer[kPageSize - 8], std::byte{0});
     EXPECT_FALSE(memory.Read(0x10, bytes));
-    EXPECT_THAT(memory.DmaFaults(),
-                ::testing::ElementsAre(::testing::HasSubstr("DMA write of 16 bytes"),
-                                       ::testing::HasSubstr("DMA read of 16 bytes at physical 0x10")));
+    EXPECT_THAT(
+        memory.DmaFaults(),
+        ::testing::ElementsAre(::testing::HasSubstr("DMA write of 16 bytes"),
+                               ::testing::HasSubstr("DMA read of 16 bytes at physical 0x10")));
 }
 
 TEST(PhysicalMemoryTest, ReleasedBlocksVanishAndTheirPagesAreReused) {

@@ -81,8 +81,8 @@ TEST(PortInterruptTest, AnInterruptThatIsNotWiredIsNeverDeliveredAndPollingCompl
     PortTestMachine machine;
     AdapterSetup setup;
     setup.interrupt_wired = false;
-    Adapter& adapter =
-        machine.Start({.start_io = StartPolledOperation, .interrupt = TakeInterrupt}, std::move(setup));
+    Adapter& adapter = machine.Start({.start_io = StartPolledOperation, .interrupt = TakeInterrupt},
+                                     std::move(setup));
     const RequestId id = *adapter.Submit(TestUnitReady()).id;
     ASSERT_TRUE(adapter.RunUntilComplete(id));
     EXPECT_EQ(adapter.Result(id)->srb_status, SRB_STATUS_SUCCESS);
@@ -106,20 +106,21 @@ TEST(PortInterruptTest, ALineThatStaysUpWhileTheRoutineAnswersFalseIsAStorm) {
 
 TEST(PortInterruptTest, TimerReplacesThePendingOneAndZeroCancels) {
     PortTestMachine machine;
-    Adapter& adapter = machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
-        StateOf(extension).held = srb;
-        const PHW_TIMER complete = [](PVOID ext) { CompleteHeld(ext); };
-        const PHW_TIMER wrong = [](PVOID ext) { CompleteHeld(ext, SRB_STATUS_ERROR); };
-        if (srb->TargetId == 0) {
-            ScsiPortNotification(RequestTimerCall, extension, wrong, ULONG{100});
-            ScsiPortNotification(RequestTimerCall, extension, complete, ULONG{500});
-        } else {
-            // Cancelled: only the time-out returns this one.
-            ScsiPortNotification(RequestTimerCall, extension, wrong, ULONG{100});
-            ScsiPortNotification(RequestTimerCall, extension, wrong, ULONG{0});
-        }
-        return TRUE;
-    }});
+    Adapter& adapter =
+        machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
+            StateOf(extension).held = srb;
+            const PHW_TIMER complete = [](PVOID ext) { CompleteHeld(ext); };
+            const PHW_TIMER wrong = [](PVOID ext) { CompleteHeld(ext, SRB_STATUS_ERROR); };
+            if (srb->TargetId == 0) {
+                ScsiPortNotification(RequestTimerCall, extension, wrong, ULONG{100});
+                ScsiPortNotification(RequestTimerCall, extension, complete, ULONG{500});
+            } else {
+                // Cancelled: only the time-out returns this one.
+                ScsiPortNotification(RequestTimerCall, extension, wrong, ULONG{100});
+                ScsiPortNotification(RequestTimerCall, extension, wrong, ULONG{0});
+            }
+            return TRUE;
+        }});
     const RequestId id = *adapter.Submit(TestUnitReady(0)).id;
     ASSERT_TRUE(adapter.RunUntilComplete(id));
     EXPECT_EQ(adapter.Result(id)->srb_status, SRB_STATUS_SUCCESS);
@@ -134,21 +135,22 @@ TEST(PortInterruptTest, TimerReplacesThePendingOneAndZeroCancels) {
 
 TEST(PortInterruptTest, StallRunsDeviceEventsAndTheInterruptFollowsTheRoutine) {
     PortTestMachine machine;
-    Adapter& adapter = machine.Start(
-        {.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
-             StateOf(extension).held = srb;
-             ScsiPortWritePortUlong(ToyPort32(kToyStart), 10);
-             ScsiPortStallExecution(20);
-             // The operation ended during the stall; the routine leaves it to the interrupt.
-             EXPECT_EQ(ScsiPortReadPortUchar(ToyPort(kToyStatus)), 1);
-             return TRUE;
-         },
-         .interrupt = TakeInterrupt});
+    Adapter& adapter =
+        machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
+                           StateOf(extension).held = srb;
+                           ScsiPortWritePortUlong(ToyPort32(kToyStart), 10);
+                           ScsiPortStallExecution(20);
+                           // The operation ended during the stall; the routine leaves it to the
+                           // interrupt.
+                           EXPECT_EQ(ScsiPortReadPortUchar(ToyPort(kToyStatus)), 1);
+                           return TRUE;
+                       },
+                       .interrupt = TakeInterrupt});
     const RequestId id = *adapter.Submit(TestUnitReady()).id;
     ASSERT_TRUE(adapter.RunUntilComplete(id));
     const RequestResult result = *adapter.Result(id);
-    const SimTime routine_end = result.started + AccessCosts::kDefaultWrite + 20 * kMicrosecond +
-                                AccessCosts::kDefaultRead;
+    const SimTime routine_end =
+        result.started + AccessCosts::kDefaultWrite + 20 * kMicrosecond + AccessCosts::kDefaultRead;
     EXPECT_EQ(StateOf(adapter.DeviceExtension()).interrupt_at,
               routine_end + PortTiming{}.interrupt_dispatch + AccessCosts::kDefaultRead);
     EXPECT_EQ(adapter.Counters().stalled, 20 * kMicrosecond);
@@ -164,7 +166,8 @@ BOOLEAN KeepRequest(PVOID extension, PSCSI_REQUEST_BLOCK srb) {
 
 BOOLEAN ResetReturningAll(PVOID extension, ULONG path) {
     ++StateOf(extension).resets;
-    ScsiPortCompleteRequest(extension, static_cast<UCHAR>(path), SP_UNTAGGED, SP_UNTAGGED, SRB_STATUS_BUS_RESET);
+    ScsiPortCompleteRequest(extension, static_cast<UCHAR>(path), SP_UNTAGGED, SP_UNTAGGED,
+                            SRB_STATUS_BUS_RESET);
     ScsiPortNotification(NextRequest, extension);
     ScsiPortNotification(ResetDetected, extension);
     return TRUE;
@@ -224,10 +227,12 @@ TEST(PortTimeoutTest, RequestNotReturnedAfterTheResetIsLostAndALateCompletionCau
         ScsiPortNotification(RequestTimerCall, adapter.DeviceExtension(), late, ULONG{10});
     }
     machine.port.RunFor(kMillisecond);
-    EXPECT_THAT(machine.port.ViolationTexts(),
-                ElementsAre(HasSubstr("request 1 (EXECUTE_SCSI 0x0 to 0:0:0) timed out and was not returned "
-                                      "after the bus reset: lost"),
-                            HasSubstr("RequestComplete for request 1, which was already handed back")));
+    EXPECT_THAT(
+        machine.port.ViolationTexts(),
+        ElementsAre(
+            HasSubstr("request 1 (EXECUTE_SCSI 0x0 to 0:0:0) timed out and was not returned "
+                      "after the bus reset: lost"),
+            HasSubstr("RequestComplete for request 1, which was already handed back")));
 }
 
 TEST(PortTimeoutTest, RequestStillInTheDriverAtTheEndOfTheRunIsNeverReturned) {
@@ -237,7 +242,8 @@ TEST(PortTimeoutTest, RequestStillInTheDriverAtTheEndOfTheRunIsNeverReturned) {
     machine.port.RunFor(kMillisecond);
     adapter.Finish();
     EXPECT_TRUE(adapter.Result(id)->lost);
-    EXPECT_THAT(machine.port.ViolationTexts(), ElementsAre(HasSubstr("was never returned by the driver")));
+    EXPECT_THAT(machine.port.ViolationTexts(),
+                ElementsAre(HasSubstr("was never returned by the driver")));
 }
 
 }  // namespace

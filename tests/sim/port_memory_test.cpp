@@ -45,11 +45,13 @@ BOOLEAN DmaStartIo(PVOID extension, PSCSI_REQUEST_BLOCK srb) {
     auto* buffer = static_cast<PUCHAR>(srb->DataBuffer);
     for (ULONG done = 0; done < srb->DataTransferLength;) {
         ULONG length = 0;
-        const SCSI_PHYSICAL_ADDRESS physical = ScsiPortGetPhysicalAddress(extension, srb, buffer + done, &length);
+        const SCSI_PHYSICAL_ADDRESS physical =
+            ScsiPortGetPhysicalAddress(extension, srb, buffer + done, &length);
         if (length == 0) break;
         const ULONG piece = std::min(length, srb->DataTransferLength - done);
         ScsiPortWritePortUlong(ToyPort32(kToyDmaAddress), physical.u.LowPart);
-        ScsiPortWritePortUlong(ToyPort32(kToyDmaAddressHigh), static_cast<ULONG>(physical.u.HighPart));
+        ScsiPortWritePortUlong(ToyPort32(kToyDmaAddressHigh),
+                               static_cast<ULONG>(physical.u.HighPart));
         ScsiPortWritePortUlong(ToyPort32(kToyDmaLength), piece);
         ++state.pieces;
         done += piece;
@@ -92,10 +94,8 @@ TEST(PortMemoryTest, DmaThroughEachBufferLayoutLandsInTheRequestsBytes) {
         ULONG pieces;
     };
     const Case cases[] = {
-        {{PagePlacement::Contiguous, 0}, 1},
-        {{PagePlacement::Contiguous, 3}, 1},
-        {{PagePlacement::Scattered, 0x200}, 4},
-        {{PagePlacement::UnalignedPieces, 1}, 3},
+        {{PagePlacement::Contiguous, 0}, 1},    {{PagePlacement::Contiguous, 3}, 1},
+        {{PagePlacement::Scattered, 0x200}, 4}, {{PagePlacement::UnalignedPieces, 1}, 3},
         {{PagePlacement::Above4G, 0}, 1},
     };
     for (const Case& c : cases) {
@@ -118,14 +118,15 @@ TEST(PortMemoryTest, DmaThroughEachBufferLayoutLandsInTheRequestsBytes) {
 
 TEST(PortMemoryTest, DmaOutsideSimulatedMemoryIsAModelError) {
     PortTestMachine machine;
-    Adapter& adapter = machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
-        ScsiPortWritePortUlong(ToyPort32(kToyDmaAddress), 0x00000100);  // below every block
-        ScsiPortWritePortUlong(ToyPort32(kToyDmaLength), 64);
-        srb->SrbStatus = SRB_STATUS_SUCCESS;
-        ScsiPortNotification(RequestComplete, extension, srb);
-        ScsiPortNotification(NextRequest, extension);
-        return TRUE;
-    }});
+    Adapter& adapter =
+        machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
+            ScsiPortWritePortUlong(ToyPort32(kToyDmaAddress), 0x00000100);  // below every block
+            ScsiPortWritePortUlong(ToyPort32(kToyDmaLength), 64);
+            srb->SrbStatus = SRB_STATUS_SUCCESS;
+            ScsiPortNotification(RequestComplete, extension, srb);
+            ScsiPortNotification(NextRequest, extension);
+            return TRUE;
+        }});
     adapter.Submit(TestUnitReady());
     ASSERT_TRUE(adapter.RunUntilIdle());
     EXPECT_THAT(machine.port.ViolationTexts(),
@@ -141,7 +142,8 @@ TEST(PortMemoryTest, SrbExtensionsAreMisalignedOnRequestAndTranslateWithoutARequ
         const RequestId id = *adapter.Submit(spec).id;
         ASSERT_TRUE(adapter.RunUntilComplete(id));
         EXPECT_EQ(StateOf(adapter.DeviceExtension()).extension_misalign, misalign);
-        EXPECT_EQ(StateOf(adapter.DeviceExtension()).extension_contiguous, TestMiniport{}.srb_extension_size);
+        EXPECT_EQ(StateOf(adapter.DeviceExtension()).extension_contiguous,
+                  TestMiniport{}.srb_extension_size);
     }
     EXPECT_THAT(machine.port.ViolationTexts(), IsEmpty());
 }
@@ -153,7 +155,8 @@ TEST(PortMemoryTest, UncachedExtensionIsGivenOnceAndTranslatesToItsEnd) {
     ASSERT_NE(uncached, nullptr);
     EXPECT_EQ(uncached[100], 0);
     ULONG length = 0;
-    const auto physical = ScsiPortGetPhysicalAddress(adapter.DeviceExtension(), nullptr, uncached + 4, &length);
+    const auto physical =
+        ScsiPortGetPhysicalAddress(adapter.DeviceExtension(), nullptr, uncached + 4, &length);
     EXPECT_EQ(length, 65536u);
     EXPECT_EQ(static_cast<PhysicalAddress>(physical.QuadPart),
               machine.memory.ToPhysical(uncached + 4)->physical);
@@ -162,14 +165,16 @@ TEST(PortMemoryTest, UncachedExtensionIsGivenOnceAndTranslatesToItsEnd) {
     UCHAR elsewhere = 0;
     ScsiPortGetPhysicalAddress(adapter.DeviceExtension(), nullptr, &elsewhere, &length);
     EXPECT_EQ(length, 0u);
-    EXPECT_THAT(machine.port.ViolationTexts(),
-                ElementsAre(HasSubstr("ScsiPortGetUncachedExtension called a second time"),
-                            HasSubstr("neither in the uncached extension nor in the SRB extension")));
+    EXPECT_THAT(
+        machine.port.ViolationTexts(),
+        ElementsAre(HasSubstr("ScsiPortGetUncachedExtension called a second time"),
+                    HasSubstr("neither in the uncached extension nor in the SRB extension")));
 
     PortTestMachine refusing;
     AdapterSetup setup;
     setup.refuse_uncached_extension = true;
-    EXPECT_EQ(refusing.Start(kDmaMiniport, std::move(setup)).AllocateUncachedExtension(65540), nullptr);
+    EXPECT_EQ(refusing.Start(kDmaMiniport, std::move(setup)).AllocateUncachedExtension(65540),
+              nullptr);
 }
 
 TEST(PortMemoryTest, W9xSystemRequestCarriesTheFieldsOfTheRequest) {
@@ -210,7 +215,8 @@ TEST(PortMemoryTest, W9xSystemRequestCarriesTheFieldsOfTheRequest) {
     beyond.os_request = OsRequestSpec{};
     beyond.os_request->flags = kOsRequestHasDescriptorList;
     beyond.os_request->descriptors = {{4, 0}};
-    EXPECT_THAT(adapter.Submit(beyond).error, HasSubstr("descriptor 0 reaches beyond the data buffer"));
+    EXPECT_THAT(adapter.Submit(beyond).error,
+                HasSubstr("descriptor 0 reaches beyond the data buffer"));
 }
 
 TEST(PortMemoryTest, W9xAdapterRecordStandsBeforeTheExtensionOrIsAbsent) {
@@ -255,7 +261,8 @@ RunRecord RunWorkload(std::uint64_t seed) {
         record.requests.emplace_back(result.started, result.completed);
     }
     record.counters = adapter.Counters();
-    for (const auto& [where, counters] : machine.bus.Counters()) record.register_reads.push_back(counters.reads);
+    for (const auto& [where, counters] : machine.bus.Counters())
+        record.register_reads.push_back(counters.reads);
     record.end = machine.clock.Now();
     record.events = machine.clock.EventsRun();
     EXPECT_THAT(machine.port.ViolationTexts(), IsEmpty());

@@ -91,12 +91,14 @@ TEST_F(PortRequestsTest, RequestCompletedInStartIoComesBackWithItsStatusAndData)
 }
 
 TEST_F(PortRequestsTest, OneRequestPerLogicalUnitWhileOtherUnitsOverlap) {
-    Adapter& adapter = machine.Start({.start_io = OverlappingStartIo, .interrupt = CompletingInterrupt});
+    Adapter& adapter =
+        machine.Start({.start_io = OverlappingStartIo, .interrupt = CompletingInterrupt});
     const RequestId first = SubmitOk(adapter, TestUnitReady(0, 0));
     const RequestId same_unit = SubmitOk(adapter, TestUnitReady(0, 0));
     const RequestId other_unit = SubmitOk(adapter, TestUnitReady(1, 0));
     ASSERT_TRUE(adapter.RunUntilIdle());
-    const auto a = *adapter.Result(first), b = *adapter.Result(same_unit), c = *adapter.Result(other_unit);
+    const auto a = *adapter.Result(first), b = *adapter.Result(same_unit),
+               c = *adapter.Result(other_unit);
     // The other unit's request was started while the first was in the driver; the second
     // request of the busy unit only after the first came back.
     EXPECT_LT(c.started, a.completed);
@@ -107,11 +109,12 @@ TEST_F(PortRequestsTest, OneRequestPerLogicalUnitWhileOtherUnitsOverlap) {
 TEST_F(PortRequestsTest, NoFurtherRequestBeforeNextRequest) {
     // Completes but never asks for the next request: the second request stays queued and
     // the end of the run says so.
-    Adapter& adapter = machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
-        ++StateOf(extension).start_io_calls;
-        Complete(extension, srb);
-        return TRUE;
-    }});
+    Adapter& adapter =
+        machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
+            ++StateOf(extension).start_io_calls;
+            Complete(extension, srb);
+            return TRUE;
+        }});
     const RequestId first = SubmitOk(adapter, TestUnitReady(0));
     const RequestId second = SubmitOk(adapter, TestUnitReady(1));
     EXPECT_FALSE(adapter.RunUntilIdle(kSecond));
@@ -124,33 +127,36 @@ TEST_F(PortRequestsTest, NoFurtherRequestBeforeNextRequest) {
 }
 
 TEST_F(PortRequestsTest, CompletingARequestTwiceInOneRoutineIsCaught) {
-    Adapter& adapter = machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
-        Complete(extension, srb);
-        Complete(extension, srb);
-        ScsiPortNotification(NextRequest, extension);
-        return TRUE;
-    }});
+    Adapter& adapter =
+        machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
+            Complete(extension, srb);
+            Complete(extension, srb);
+            ScsiPortNotification(NextRequest, extension);
+            return TRUE;
+        }});
     const RequestId id = SubmitOk(adapter, TestUnitReady());
     ASSERT_TRUE(adapter.RunUntilComplete(id));
-    EXPECT_THAT(machine.port.ViolationTexts(), ElementsAre(HasSubstr("a second time (completed twice)")));
+    EXPECT_THAT(machine.port.ViolationTexts(),
+                ElementsAre(HasSubstr("a second time (completed twice)")));
 }
 
 TEST_F(PortRequestsTest, CompletingRequestsTheDriverDoesNotOwnIsCaught) {
     // Completes its request, then on the next call the previous one again and a request
     // block of its own making.
-    Adapter& adapter = machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
-        State& state = StateOf(extension);
-        if (state.previous != nullptr) {
-            ScsiPortNotification(RequestComplete, extension, state.previous);
-            static_assert(sizeof(State) + sizeof(SCSI_REQUEST_BLOCK) <= 256);
-            auto* forged = reinterpret_cast<PSCSI_REQUEST_BLOCK>(&state + 1);
-            ScsiPortNotification(RequestComplete, extension, forged);
-        }
-        state.previous = srb;
-        Complete(extension, srb);
-        ScsiPortNotification(NextRequest, extension);
-        return TRUE;
-    }});
+    Adapter& adapter =
+        machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
+            State& state = StateOf(extension);
+            if (state.previous != nullptr) {
+                ScsiPortNotification(RequestComplete, extension, state.previous);
+                static_assert(sizeof(State) + sizeof(SCSI_REQUEST_BLOCK) <= 256);
+                auto* forged = reinterpret_cast<PSCSI_REQUEST_BLOCK>(&state + 1);
+                ScsiPortNotification(RequestComplete, extension, forged);
+            }
+            state.previous = srb;
+            Complete(extension, srb);
+            ScsiPortNotification(NextRequest, extension);
+            return TRUE;
+        }});
     SubmitOk(adapter, TestUnitReady());
     SubmitOk(adapter, TestUnitReady());
     ASSERT_TRUE(adapter.RunUntilIdle());
@@ -160,25 +166,29 @@ TEST_F(PortRequestsTest, CompletingRequestsTheDriverDoesNotOwnIsCaught) {
 }
 
 TEST_F(PortRequestsTest, CompletionWithStatusPendingIsCaught) {
-    Adapter& adapter = machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
-        Complete(extension, srb, SRB_STATUS_PENDING);
-        ScsiPortNotification(NextRequest, extension);
-        return TRUE;
-    }});
+    Adapter& adapter =
+        machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
+            Complete(extension, srb, SRB_STATUS_PENDING);
+            ScsiPortNotification(NextRequest, extension);
+            return TRUE;
+        }});
     SubmitOk(adapter, TestUnitReady());
     ASSERT_TRUE(adapter.RunUntilIdle());
-    EXPECT_THAT(machine.port.ViolationTexts(), ElementsAre(HasSubstr("completed with SRB_STATUS_PENDING")));
+    EXPECT_THAT(machine.port.ViolationTexts(),
+                ElementsAre(HasSubstr("completed with SRB_STATUS_PENDING")));
 }
 
 TEST_F(PortRequestsTest, StatusWrittenAfterCompletionButBeforeReturnCounts) {
     // A port driver hands requests back once the routine ends, so a bus-reset request that
     // ScsiPortCompleteRequest returned and the driver then marks successful ends successful.
-    Adapter& adapter = machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
-        ScsiPortCompleteRequest(extension, srb->PathId, SP_UNTAGGED, SP_UNTAGGED, SRB_STATUS_BUS_RESET);
-        srb->SrbStatus = SRB_STATUS_SUCCESS;
-        ScsiPortNotification(NextRequest, extension);
-        return TRUE;
-    }});
+    Adapter& adapter =
+        machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
+            ScsiPortCompleteRequest(extension, srb->PathId, SP_UNTAGGED, SP_UNTAGGED,
+                                    SRB_STATUS_BUS_RESET);
+            srb->SrbStatus = SRB_STATUS_SUCCESS;
+            ScsiPortNotification(NextRequest, extension);
+            return TRUE;
+        }});
     RequestSpec reset;
     reset.function = SRB_FUNCTION_RESET_BUS;
     const RequestId id = SubmitOk(adapter, reset);
@@ -189,14 +199,15 @@ TEST_F(PortRequestsTest, StatusWrittenAfterCompletionButBeforeReturnCounts) {
 
 TEST_F(PortRequestsTest, CompleteRequestWildcardsReturnOnlyTheMatchingRequests) {
     // Holds every request; an IO_CONTROL request then returns those of target 1 only.
-    Adapter& adapter = machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
-        if (srb->Function == SRB_FUNCTION_IO_CONTROL) {
-            ScsiPortCompleteRequest(extension, 0, 1, SP_UNTAGGED, SRB_STATUS_ABORTED);
-            Complete(extension, srb);
-        }
-        ScsiPortNotification(NextRequest, extension);
-        return TRUE;
-    }});
+    Adapter& adapter =
+        machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
+            if (srb->Function == SRB_FUNCTION_IO_CONTROL) {
+                ScsiPortCompleteRequest(extension, 0, 1, SP_UNTAGGED, SRB_STATUS_ABORTED);
+                Complete(extension, srb);
+            }
+            ScsiPortNotification(NextRequest, extension);
+            return TRUE;
+        }});
     const RequestId t1l0 = SubmitOk(adapter, TestUnitReady(1, 0));
     const RequestId t1l1 = SubmitOk(adapter, TestUnitReady(1, 1));
     const RequestId t2l0 = SubmitOk(adapter, TestUnitReady(2, 0));
@@ -211,13 +222,14 @@ TEST_F(PortRequestsTest, CompleteRequestWildcardsReturnOnlyTheMatchingRequests) 
 }
 
 TEST_F(PortRequestsTest, EnteringThePortDriverFromInsideStartIoIsRefused) {
-    Adapter& adapter = machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
-        // A routine that tries to make the port driver run (and so call it again) from inside.
-        EXPECT_FALSE(StateOf(extension).machine->port.AdapterAt(0).RunUntilIdle(kSecond));
-        Complete(extension, srb);
-        ScsiPortNotification(NextRequest, extension);
-        return TRUE;
-    }});
+    Adapter& adapter =
+        machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
+            // A routine that tries to make the port driver run (and so call it again) from inside.
+            EXPECT_FALSE(StateOf(extension).machine->port.AdapterAt(0).RunUntilIdle(kSecond));
+            Complete(extension, srb);
+            ScsiPortNotification(NextRequest, extension);
+            return TRUE;
+        }});
     SubmitOk(adapter, TestUnitReady());
     ASSERT_TRUE(adapter.RunUntilIdle());
     EXPECT_THAT(machine.port.ViolationTexts(),
@@ -225,28 +237,33 @@ TEST_F(PortRequestsTest, EnteringThePortDriverFromInsideStartIoIsRefused) {
 }
 
 TEST_F(PortRequestsTest, NotificationsOutsideRoutinesAndNextLuRequestAreCaught) {
-    Adapter& adapter = machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
-        Complete(extension, srb);
-        ScsiPortNotification(NextLuRequest, extension, 0, 0, 0);
-        return TRUE;
-    }});
+    Adapter& adapter =
+        machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
+            Complete(extension, srb);
+            ScsiPortNotification(NextLuRequest, extension, 0, 0, 0);
+            return TRUE;
+        }});
     SubmitOk(adapter, TestUnitReady());
     ASSERT_TRUE(adapter.RunUntilIdle());
     ScsiPortNotification(NextRequest, adapter.DeviceExtension());
-    EXPECT_THAT(machine.port.ViolationTexts(),
-                ElementsAre(HasSubstr("NextLuRequest for 0:0:0 from a driver registered for one request"),
-                            HasSubstr("ScsiPortNotification(NextRequest) called outside the adapter's routines")));
+    EXPECT_THAT(
+        machine.port.ViolationTexts(),
+        ElementsAre(
+            HasSubstr("NextLuRequest for 0:0:0 from a driver registered for one request"),
+            HasSubstr("ScsiPortNotification(NextRequest) called outside the adapter's routines")));
 }
 
 TEST_F(PortRequestsTest, LogicalUnitExtensionsAppearZeroFilledOnFirstUseAndStay) {
-    Adapter& adapter = machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
-        auto* unit = static_cast<PUCHAR>(ScsiPortGetLogicalUnit(extension, srb->PathId, srb->TargetId, srb->Lun));
-        EXPECT_NE(unit, nullptr);
-        if (unit != nullptr) ++unit[0];  // counts the requests this unit saw
-        Complete(extension, srb);
-        ScsiPortNotification(NextRequest, extension);
-        return TRUE;
-    }});
+    Adapter& adapter =
+        machine.Start({.start_io = [](PVOID extension, PSCSI_REQUEST_BLOCK srb) -> BOOLEAN {
+            auto* unit = static_cast<PUCHAR>(
+                ScsiPortGetLogicalUnit(extension, srb->PathId, srb->TargetId, srb->Lun));
+            EXPECT_NE(unit, nullptr);
+            if (unit != nullptr) ++unit[0];  // counts the requests this unit saw
+            Complete(extension, srb);
+            ScsiPortNotification(NextRequest, extension);
+            return TRUE;
+        }});
     EXPECT_EQ(ScsiPortGetLogicalUnit(adapter.DeviceExtension(), 0, 3, 0), nullptr);
     SubmitOk(adapter, TestUnitReady(3, 0));
     SubmitOk(adapter, TestUnitReady(3, 0));
@@ -287,7 +304,8 @@ TEST_F(PortRequestsTest, ImpossibleRequestsAreRefusedBeforeTheDriverSeesThem) {
         {"buffer outside simulated memory", outside, "outside simulated memory"},
         {"no CDB", no_cdb, "CDB of 1 to 16 bytes"},
         {"the adapter's own id", initiator, "is the adapter's own id"},
-        {"longer than the maximum transfer", too_long, "exceed the adapter's maximum transfer length"},
+        {"longer than the maximum transfer", too_long,
+         "exceed the adapter's maximum transfer length"},
         {"data without a direction", no_direction, "without a data direction"},
     };
     for (const Case& c : cases) {

@@ -18,16 +18,18 @@
 namespace quell::sim::testing {
 
 // Registers of the toy controller, at offsets from its I/O base.
-inline constexpr std::uint32_t kToyStatus = 0x00;       // r: 1 while an operation ended; w: takes one
-inline constexpr std::uint32_t kToyControl = 0x02;      // w: bit 0 opens the interrupt line
-inline constexpr std::uint32_t kToyStart = 0x04;        // w32: starts an operation of n microseconds
-inline constexpr std::uint32_t kToyDmaAddress = 0x08;   // w32: low half of the DMA address
+inline constexpr std::uint32_t kToyStatus = 0x00;   // r: 1 while an operation ended; w: takes one
+inline constexpr std::uint32_t kToyControl = 0x02;  // w: bit 0 opens the interrupt line
+inline constexpr std::uint32_t kToyStart = 0x04;    // w32: starts an operation of n microseconds
+inline constexpr std::uint32_t kToyDmaAddress = 0x08;  // w32: low half of the DMA address
 inline constexpr std::uint32_t kToyDmaAddressHigh = 0x0C;
-inline constexpr std::uint32_t kToyDmaLength = 0x10;    // w32: writes that many pattern bytes
+inline constexpr std::uint32_t kToyDmaLength = 0x10;  // w32: writes that many pattern bytes
 inline constexpr std::uint64_t kToyBase = 0x1000;
 
 // The byte a toy DMA writes at position `index` of a transfer.
-inline std::byte ToyPattern(std::size_t index) { return std::byte(static_cast<unsigned>(index * 7 + 3)); }
+inline std::byte ToyPattern(std::size_t index) {
+    return std::byte(static_cast<unsigned>(index * 7 + 3));
+}
 
 class ToyController : public RegisterDevice {
 public:
@@ -36,7 +38,8 @@ public:
     bool Line() const { return (pending_ > 0 || stuck_) && enabled_; }
     void SetStuck(bool stuck) { stuck_ = stuck; }
     void RaiseAfter(SimTime delay) {
-        clock_.ScheduleAfter(delay, [this] { ++pending_; }, "toy operation ends");
+        clock_.ScheduleAfter(
+            delay, [this] { ++pending_; }, "toy operation ends");
     }
     std::size_t PatternPosition() const { return pattern_position_; }
 
@@ -45,18 +48,29 @@ public:
     }
     void Write(std::uint32_t offset, AccessWidth, std::uint32_t value) override {
         switch (offset) {
-            case kToyStatus: pending_ -= pending_ > 0 ? 1 : 0; break;
-            case kToyControl: enabled_ = (value & 1) != 0; break;
-            case kToyStart: RaiseAfter(SimTime{value} * kMicrosecond); break;
-            case kToyDmaAddress: address_ = (address_ & ~0xFFFFFFFFull) | value; break;
-            case kToyDmaAddressHigh: address_ = (address_ & 0xFFFFFFFFull) | (std::uint64_t{value} << 32); break;
+            case kToyStatus:
+                pending_ -= pending_ > 0 ? 1 : 0;
+                break;
+            case kToyControl:
+                enabled_ = (value & 1) != 0;
+                break;
+            case kToyStart:
+                RaiseAfter(SimTime{value} * kMicrosecond);
+                break;
+            case kToyDmaAddress:
+                address_ = (address_ & ~0xFFFFFFFFull) | value;
+                break;
+            case kToyDmaAddressHigh:
+                address_ = (address_ & 0xFFFFFFFFull) | (std::uint64_t{value} << 32);
+                break;
             case kToyDmaLength: {
                 std::vector<std::byte> bytes(value);
                 for (auto& byte : bytes) byte = ToyPattern(pattern_position_++);
                 memory_.Write(address_, bytes);
                 break;
             }
-            default: break;
+            default:
+                break;
         }
     }
 
@@ -72,8 +86,12 @@ private:
 
 // Port addresses of the toy's registers, for the miniports.
 inline PUCHAR ToyPort(std::uint32_t offset) { return reinterpret_cast<PUCHAR>(kToyBase + offset); }
-inline PUSHORT ToyPort16(std::uint32_t offset) { return reinterpret_cast<PUSHORT>(kToyBase + offset); }
-inline PULONG ToyPort32(std::uint32_t offset) { return reinterpret_cast<PULONG>(kToyBase + offset); }
+inline PUSHORT ToyPort16(std::uint32_t offset) {
+    return reinterpret_cast<PUSHORT>(kToyBase + offset);
+}
+inline PULONG ToyPort32(std::uint32_t offset) {
+    return reinterpret_cast<PULONG>(kToyBase + offset);
+}
 
 // The routines a test miniport registers; sizes as it declares them.
 struct TestMiniport {
