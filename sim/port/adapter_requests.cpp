@@ -136,7 +136,7 @@ void Adapter::BuildFrame(Request& request) {
     srb->TimeOutValue = spec.timeout_seconds;
 
     if (!spec.buffer.empty()) {
-        request.data = spec.buffer.first(std::max<std::size_t>(spec.data_length, 0));
+        request.data = spec.buffer.first(spec.data_length);
     } else if (spec.data_length > 0) {
         request.data =
             memory_.Allocate(spec.data_length, spec.buffer_layout.value_or(setup_.request_buffers));

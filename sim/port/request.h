@@ -92,7 +92,6 @@ enum class RequestState {
     Queued,             // waiting in the port driver
     InDriver,           // handed to HwStartIo, not yet returned
     CompletionPending,  // returned by the driver, handed back after the routine ends
-    Done,
 };
 
 // What the port driver keeps per live request.
