@@ -1,16 +1,12 @@
-// Entry routines whose subsystems are not built yet. Each answers as a driver that has found
-// no adapter: discovery claims nothing, so the port driver never calls the others. Every
-// routine moves to its own subsystem's file when that subsystem is built.
+// Routines whose subsystems are not built yet. Each entry routine answers as an adapter that
+// cannot serve (initialisation fails, so the port driver sends no request); the FIFO routines,
+// which discovery installs but only the data phases call, move nothing. Every routine moves to
+// its own subsystem's file when that subsystem is built.
 
 #include "driver/config/entry_points.h"
+#include "driver/transfer/fifo_routines.h"
 
 namespace quell {
-
-ULONG MiniportFindAdapter(PVOID, PVOID, PVOID, PCHAR, PPORT_CONFIGURATION_INFORMATION,
-                          PBOOLEAN Again) {
-    *Again = FALSE;
-    return SP_RETURN_NOT_FOUND;
-}
 
 BOOLEAN MiniportInitialize(PVOID) { return FALSE; }
 
@@ -21,6 +17,11 @@ BOOLEAN MiniportInterrupt(PVOID) { return FALSE; }
 BOOLEAN MiniportResetBus(PVOID, ULONG) { return FALSE; }
 
 BOOLEAN MiniportAdapterState(PVOID, PVOID, BOOLEAN) { return FALSE; }
+
+VOID ReadFifoPort(PADAPTER_EXTENSION, PUCHAR, ULONG) {}
+VOID WriteFifoPort(PADAPTER_EXTENSION, PUCHAR, ULONG) {}
+VOID ReadFifoWindow(PADAPTER_EXTENSION, PUCHAR, ULONG) {}
+VOID WriteFifoWindow(PADAPTER_EXTENSION, PUCHAR, ULONG) {}
 
 SCSI_ADAPTER_CONTROL_STATUS MiniportAdapterControl(PVOID, SCSI_ADAPTER_CONTROL_TYPE, PVOID) {
     return ScsiAdapterControlUnsuccessful;

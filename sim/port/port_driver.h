@@ -10,6 +10,7 @@
 #include "sim/pc/device_bus.h"
 #include "sim/pc/physical_memory.h"
 #include "sim/port/device_mappings.h"
+#include "sim/port/discovery.h"
 
 namespace quell::sim {
 
@@ -54,7 +55,9 @@ public:
     // and stops the program with a message naming the routine.
     static PortDriver& Current(const char* routine);
 
-    // ScsiPortInitialize. A record whose size is neither 76 nor 80 bytes is refused.
+    // ScsiPortInitialize. A record whose size is neither 76 nor 80 bytes is refused. When
+    // discovery has configuration space, every matching PCI function is then offered to the
+    // miniport; finding none makes the call fail.
     ULONG Initialize(PVOID argument1, PVOID argument2, const HW_INITIALIZATION_DATA* data,
                      PVOID hw_context);
 
@@ -68,6 +71,7 @@ public:
     DeviceBus& Bus(const char* routine);
     PhysicalMemory* Memory() { return memory_; }
     DeviceMappings& Mappings() { return mappings_; }
+    Discovery& discovery() { return discovery_; }
 
     // A fault of the driver the port driver cannot let pass (a register access at an address
     // it never handed out, for one): reported with the routine's name, then the run stops.
@@ -82,6 +86,7 @@ private:
     PhysicalMemory* memory_ = nullptr;
     DeviceMappings mappings_;
     std::vector<Registration> registrations_;
+    Discovery discovery_;
 };
 
 }  // namespace quell::sim
