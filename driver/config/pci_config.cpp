@@ -102,8 +102,12 @@ BOOLEAN LocatePciFunction(PADAPTER_EXTENSION Adapter, PPORT_CONFIGURATION_INFORM
     }
 
     Adapter->PciDeviceId = Header.DeviceID;
+    // Memory decoding follows the transfer mode: only the memory-window FIFO needs it. It is
+    // set again in that mode, because the first call of discovery (mode still 0) took it away.
     USHORT Command = static_cast<USHORT>(Header.Command | PCI_ENABLE_BUS_MASTER);
-    if (Adapter->AdapterTransferMode != TRANSFER_MODE_FIFO_WINDOW) {
+    if (Adapter->AdapterTransferMode == TRANSFER_MODE_FIFO_WINDOW) {
+        Command = static_cast<USHORT>(Command | PCI_ENABLE_MEMORY_SPACE);
+    } else {
         Command = static_cast<USHORT>(Command & ~PCI_ENABLE_MEMORY_SPACE);
     }
     WriteCommand(Adapter, Bus, Slot, Command);
