@@ -49,6 +49,13 @@ Machine::Machine(const MachineDescription& description) : description_(descripti
     for (const AdapterDescription& adapter : description.adapters) AddAdapter(adapter);
 }
 
+const IdentityRegisters* Machine::ChipAt(PciLocation location) const {
+    for (std::size_t i = 0; i < description_.adapters.size() && i < chips.size(); ++i) {
+        if (description_.adapters[i].location == location) return chips[i].get();
+    }
+    return nullptr;
+}
+
 void Machine::AddAdapter(const AdapterDescription& adapter) {
     PciFunction& function = pc.pci.Add(adapter.location, kControllerVendorId, adapter.device_id);
     function.header.Command = adapter.command;

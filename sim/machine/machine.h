@@ -38,6 +38,8 @@ public:
     };
 
     const MachineDescription& Description() const { return description_; }
+    // The registers of the adapter at a PCI location, or nothing.
+    const IdentityRegisters* ChipAt(PciLocation location) const;
 
     MachineDescription description_;
     Clock clock;
