@@ -17,9 +17,10 @@ bool Writable(std::uint32_t offset) {
            offset == offsetof(PCI_COMMON_CONFIG, InterruptLine);
 }
 
-// A written base address keeps only the address bits its size decodes and its read-only type
-// bits, so that writing all ones reads back the size as a sizing probe expects.
-void ApplyBarSizes(PciFunction& function, std::uint32_t first, std::uint32_t end) {
+// A written base address keeps only the address bits its size decodes, and its type bits stay
+// as they were: writing all ones reads back the size, as a sizing probe expects.
+void ApplyBarSizes(PciFunction& function, const PCI_COMMON_CONFIG& before, std::uint32_t first,
+                   std::uint32_t end) {
     for (std::uint32_t i = 0; i < PCI_TYPE0_ADDRESSES; ++i) {
         const std::uint32_t bar_offset = PCI_OFFSET_BASE_ADDRESS_0 + 4 * i;
         if (bar_offset + 4 <= first || bar_offset >= end) continue;
@@ -29,8 +30,9 @@ void ApplyBarSizes(PciFunction& function, std::uint32_t first, std::uint32_t end
             bar = 0;
             continue;
         }
-        const std::uint32_t type_bits = (bar & 1) != 0 ? 0x3u : 0xFu;
-        bar = (bar & ~(size - 1)) | (bar & type_bits);
+        const ULONG old = before.BaseAddresses[i];
+        const std::uint32_t type_bits = (old & 1) != 0 ? 0x3u : 0xFu;
+        bar = (bar & ~(size - 1) & ~type_bits) | (old & type_bits);
     }
 }
 
@@ -101,11 +103,12 @@ std::uint32_t PciConfigSpace::Write(std::uint32_t bus, ULONG slot, std::uint32_t
     if (function == nullptr || offset >= kHeaderBytes) return 0;
     const std::uint32_t count =
         std::min<std::uint32_t>(kHeaderBytes - offset, static_cast<std::uint32_t>(in.size()));
+    const PCI_COMMON_CONFIG before = function->header;
     auto* header = reinterpret_cast<std::uint8_t*>(&function->header);
     for (std::uint32_t i = 0; i < count; ++i) {
         if (Writable(offset + i)) header[offset + i] = in[i];
     }
-    ApplyBarSizes(*function, offset, offset + count);
+    ApplyBarSizes(*function, before, offset, offset + count);
     return count;
 }
 
