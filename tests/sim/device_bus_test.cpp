@@ -1,12 +1,13 @@
 // Register accesses from the port driver's routines to the devices on the bus: decoding,
 // widths, string forms, costs in simulated time and counters.
 
+#include "sim/pc/device_bus.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "host/scsiport.h"
-#include "sim/pc/device_bus.h"
 #include "sim/port/port_driver.h"
 
 namespace quell::sim {
