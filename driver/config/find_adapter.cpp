@@ -3,8 +3,9 @@
 // option string, describes the adapter to the port driver, obtains the common buffer and gives
 // every adapter field its first value. The chip itself is initialised later.
 
-#include "driver/config/entry_points.h"
 #include "driver/config/find_adapter.h"
+
+#include "driver/config/entry_points.h"
 #include "driver/config/host_checks.h"
 #include "driver/config/options.h"
 #include "driver/config/pci_config.h"
@@ -44,10 +45,9 @@ VOID MapMemoryWindow(PADAPTER_EXTENSION Adapter, PPORT_CONFIGURATION_INFORMATION
             Range.RangeLength = MEMORY_WINDOW_SIZE;
             Range.RangeInMemory = TRUE;
         }
-        ScsiPortGetDeviceBase(Adapter, ConfigInfo->AdapterInterfaceType,
-                              ConfigInfo->SystemIoBusNumber,
-                              ScsiPortConvertUlongToPhysicalAddress(Base), MEMORY_WINDOW_SIZE,
-                              FALSE);
+        ScsiPortGetDeviceBase(
+            Adapter, ConfigInfo->AdapterInterfaceType, ConfigInfo->SystemIoBusNumber,
+            ScsiPortConvertUlongToPhysicalAddress(Base), MEMORY_WINDOW_SIZE, FALSE);
         Adapter->MmioWindow = MapPhysicalRange(Base, MEMORY_WINDOW_SIZE);
     } else {
         Adapter->MmioWindow = static_cast<PUCHAR>(ScsiPortGetDeviceBase(

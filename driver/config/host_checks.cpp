@@ -36,10 +36,9 @@ constexpr UCHAR kLatencyBehindBridge = kBuildMp ? 3 : 4;
 
 BOOLEAN FirmwareSignaturePresent(PADAPTER_EXTENSION Adapter,
                                  PPORT_CONFIGURATION_INFORMATION ConfigInfo) {
-    PVOID Area = ScsiPortGetDeviceBase(Adapter, ConfigInfo->AdapterInterfaceType,
-                                       ConfigInfo->SystemIoBusNumber,
-                                       ScsiPortConvertUlongToPhysicalAddress(kFirmwareAreaAddress),
-                                       kFirmwareAreaLength, FALSE);
+    PVOID Area = ScsiPortGetDeviceBase(
+        Adapter, ConfigInfo->AdapterInterfaceType, ConfigInfo->SystemIoBusNumber,
+        ScsiPortConvertUlongToPhysicalAddress(kFirmwareAreaAddress), kFirmwareAreaLength, FALSE);
     if (Area == nullptr) {
         return FALSE;
     }

@@ -88,8 +88,8 @@ VOID SelectMode(OPTION_CONTEXT& Context, ULONG Present) {
 }
 
 VOID ApplyChipClock(OPTION_CONTEXT& Context, ULONG Value) {
-    Context.Adapter->ChipClock = (Value == 40 || Value == 33 || Value == 20) ? Value
-                                                                             : kDefaultChipClock;
+    Context.Adapter->ChipClock =
+        (Value == 40 || Value == 33 || Value == 20) ? Value : kDefaultChipClock;
 }
 
 VOID ApplyNoAlign(OPTION_CONTEXT& Context, ULONG Present) {
@@ -106,11 +106,21 @@ VOID ApplyLatency(OPTION_CONTEXT& Context, ULONG Value) {
 VOID ApplySyncRate(OPTION_CONTEXT& Context, ULONG Value) {
     UCHAR Period;
     switch (static_cast<UCHAR>(Value)) {
-        case 0: Period = 0; break;
-        case 5: Period = 0x32; break;    // 200 ns
-        case 10: Period = 0x19; break;   // 100 ns
-        case 20: Period = 0x0C; break;   // 50 ns
-        default: Period = 0x19; break;
+        case 0:
+            Period = 0;
+            break;
+        case 5:
+            Period = 0x32;
+            break;  // 200 ns
+        case 10:
+            Period = 0x19;
+            break;  // 100 ns
+        case 20:
+            Period = 0x0C;
+            break;  // 50 ns
+        default:
+            Period = 0x19;
+            break;
     }
     Context.Adapter->SyncPeriodOption = Period;
 }
@@ -181,8 +191,8 @@ VOID ApplyDriverOptions(PADAPTER_EXTENSION Adapter, PCHAR OptionString, PUCHAR M
     Options->NoAlign = FALSE;
     OPTION_CONTEXT Context{Adapter, Mode, Options};
     for (const OPTION_ENTRY& Entry : kOptionTable) {
-        Entry.Apply(Context, GetDriverOption(OptionString, Entry.Keyword, Entry.Length,
-                                             Entry.WantValue));
+        Entry.Apply(Context,
+                    GetDriverOption(OptionString, Entry.Keyword, Entry.Length, Entry.WantValue));
     }
 }
 

@@ -139,9 +139,8 @@ BOOLEAN PciVendorPresent(PADAPTER_EXTENSION Adapter, USHORT VendorId) {
         for (ULONG Device = 0; Device < PCI_MAX_DEVICES; ++Device) {
             for (ULONG Function = 0; Function < PCI_MAX_FUNCTION; ++Function) {
                 memset(&Header, 0xFF, sizeof(Header));
-                const ULONG BytesRead = HalGetBusData(PCIConfiguration, Bus,
-                                                      SlotNumber(Device, Function), &Header,
-                                                      kHeaderBytes);
+                const ULONG BytesRead = HalGetBusData(
+                    PCIConfiguration, Bus, SlotNumber(Device, Function), &Header, kHeaderBytes);
                 const FUNCTION_READ Read = Classify(BytesRead, kVendorFieldsUsed, Header);
                 if (Read == FUNCTION_READ::NOTHING) {
                     return FALSE;

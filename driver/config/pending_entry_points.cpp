@@ -1,10 +1,8 @@
-// Routines whose subsystems are not built yet. Each entry routine answers as an adapter that
-// cannot serve (initialisation fails, so the port driver sends no request); the FIFO routines,
-// which discovery installs but only the data phases call, move nothing. Every routine moves to
-// its own subsystem's file when that subsystem is built.
+// Entry routines whose subsystems are not built yet. Each answers as an adapter that cannot
+// serve: initialisation fails, so the port driver sends no request. Every routine moves to its
+// own subsystem's file when that subsystem is built.
 
 #include "driver/config/entry_points.h"
-#include "driver/transfer/fifo_routines.h"
 
 namespace quell {
 
@@ -17,11 +15,6 @@ BOOLEAN MiniportInterrupt(PVOID) { return FALSE; }
 BOOLEAN MiniportResetBus(PVOID, ULONG) { return FALSE; }
 
 BOOLEAN MiniportAdapterState(PVOID, PVOID, BOOLEAN) { return FALSE; }
-
-VOID ReadFifoPort(PADAPTER_EXTENSION, PUCHAR, ULONG) {}
-VOID WriteFifoPort(PADAPTER_EXTENSION, PUCHAR, ULONG) {}
-VOID ReadFifoWindow(PADAPTER_EXTENSION, PUCHAR, ULONG) {}
-VOID WriteFifoWindow(PADAPTER_EXTENSION, PUCHAR, ULONG) {}
 
 SCSI_ADAPTER_CONTROL_STATUS MiniportAdapterControl(PVOID, SCSI_ADAPTER_CONTROL_TYPE, PVOID) {
     return ScsiAdapterControlUnsuccessful;

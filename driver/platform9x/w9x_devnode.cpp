@@ -2,7 +2,6 @@
 // and the hardware ID of the device node above it.
 
 #include "driver/platform9x/w9x_services.h"
-
 #include "host/runtime.h"
 
 namespace quell {

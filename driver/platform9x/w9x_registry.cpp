@@ -2,7 +2,6 @@
 // adapter status values in the adapter's class key.
 
 #include "driver/platform9x/w9x_services.h"
-
 #include "host/runtime.h"
 
 namespace quell {
@@ -13,7 +12,8 @@ constexpr ULONG kSubkeyNameBytes = 64;
 
 // The class key path: the prefix, then the adapter's "Driver" value, which replaces the
 // default class key that the buffer starts with.
-constexpr CHAR kDefaultClassKeyPath[] = "system\\CurrentControlSet\\Services\\Class\\ScsiAdapter\\0000";
+constexpr CHAR kDefaultClassKeyPath[] =
+    "system\\CurrentControlSet\\Services\\Class\\ScsiAdapter\\0000";
 constexpr ULONG kClassKeyPrefixLength = 40;  // "system\CurrentControlSet\Services\Class\"
 constexpr ULONG kClassKeyPathBytes = 58;
 static_assert(sizeof(kDefaultClassKeyPath) <= kClassKeyPathBytes, "the default path fits");
@@ -60,17 +60,29 @@ BOOLEAN HardwareIdMatches(const CHAR* Name, const CHAR* Pattern) {
 }
 
 VOID SetBinaryValue(ULONG Key, const CHAR* Name, const UCHAR* Data, ULONG Size) {
-    const ULONG Arguments[] = {Key, ServiceArgument(Name), 0, kRegistryValueBinary,
-                               ServiceArgument(Data), Size};
+    const ULONG Arguments[] = {
+        Key, ServiceArgument(Name), 0, kRegistryValueBinary, ServiceArgument(Data), Size};
     CallVmm(VMM_REG_SET_VALUE_EX, Arguments, 6);
 }
 
 VOID TransferModeText(UCHAR Mode, UCHAR (&Text)[2]) {
     switch (Mode) {
-        case TRANSFER_MODE_FIFO_PORT: Text[0] = 'I'; Text[1] = ' '; break;
-        case TRANSFER_MODE_BUS_MASTER: Text[0] = 'D'; Text[1] = ' '; break;
-        case TRANSFER_MODE_FIFO_WINDOW: Text[0] = 'M'; Text[1] = ' '; break;
-        default: Text[0] = '?'; Text[1] = 0; break;
+        case TRANSFER_MODE_FIFO_PORT:
+            Text[0] = 'I';
+            Text[1] = ' ';
+            break;
+        case TRANSFER_MODE_BUS_MASTER:
+            Text[0] = 'D';
+            Text[1] = ' ';
+            break;
+        case TRANSFER_MODE_FIFO_WINDOW:
+            Text[0] = 'M';
+            Text[1] = ' ';
+            break;
+        default:
+            Text[0] = '?';
+            Text[1] = 0;
+            break;
     }
 }
 
@@ -110,9 +122,13 @@ VOID PublishAdapterStatus(PADAPTER_EXTENSION Adapter) {
     memcpy(Path, kDefaultClassKeyPath, sizeof(kDefaultClassKeyPath));
     ULONG Room = kClassKeyPathBytes - kClassKeyPrefixLength;
     CHAR ValueName[] = "Driver";
-    const ULONG ReadArguments[] = {Adapter->AdapterDevNode, 0, ServiceArgument(ValueName),
-                                   kRegistryValueString, ServiceArgument(Path + kClassKeyPrefixLength),
-                                   ServiceArgument(&Room), 0};
+    const ULONG ReadArguments[] = {Adapter->AdapterDevNode,
+                                   0,
+                                   ServiceArgument(ValueName),
+                                   kRegistryValueString,
+                                   ServiceArgument(Path + kClassKeyPrefixLength),
+                                   ServiceArgument(&Room),
+                                   0};
     // A value that does not fit the room after the prefix is refused by the service.
     if (VxdCall(VXD_DEVICE_CONFIGMG, CONFIGMG_READ_REGISTRY_VALUE, ReadArguments, 7) !=
         CR_SUCCESS) {

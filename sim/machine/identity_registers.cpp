@@ -14,18 +14,25 @@ constexpr std::uint8_t kWindowBaseIndex = 0x13;
 
 std::uint32_t IdentityRegisters::Indexed() const {
     switch (index_) {
-        case kLatencyIndex: return latency_;
-        case kWindowBaseIndex: return window_base_;
-        default: return 0;
+        case kLatencyIndex:
+            return latency_;
+        case kWindowBaseIndex:
+            return window_base_;
+        default:
+            return 0;
     }
 }
 
 std::uint32_t IdentityRegisters::Read(std::uint32_t offset, AccessWidth) {
     switch (offset) {
-        case kIndexOrRevision: return revision_;
-        case kIndexedData: return Indexed() & 0xFFFF;
-        case kIndexedDataHigh: return Indexed() >> 16;
-        default: return 0;
+        case kIndexOrRevision:
+            return revision_;
+        case kIndexedData:
+            return Indexed() & 0xFFFF;
+        case kIndexedDataHigh:
+            return Indexed() >> 16;
+        default:
+            return 0;
     }
 }
 

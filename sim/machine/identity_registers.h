@@ -14,7 +14,8 @@ namespace quell::sim {
 class IdentityRegisters : public RegisterDevice {
 public:
     IdentityRegisters(const ChipDescription& chip, std::uint32_t memory_window_base)
-        : revision_(chip.revision), latency_(chip.latency_register),
+        : revision_(chip.revision),
+          latency_(chip.latency_register),
           window_base_(memory_window_base) {}
 
     std::uint32_t Read(std::uint32_t offset, AccessWidth width) override;

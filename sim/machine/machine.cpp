@@ -76,7 +76,8 @@ void Machine::AddAdapter(const AdapterDescription& adapter) {
     // The 9x device tree: the bridge above the adapter, and the adapter's own node, which the
     // port driver's record names.
     const std::uint32_t parent = w9x.AddDevNode(DevNode{0, adapter.parent_key_name, {}});
-    const std::uint32_t node = w9x.AddDevNode(DevNode{parent, "PCI\\" + EnumerationName(kControllerVendorId, adapter.device_id), {}});
+    const std::uint32_t node = w9x.AddDevNode(
+        DevNode{parent, "PCI\\" + EnumerationName(kControllerVendorId, adapter.device_id), {}});
     w9x.SetDevNodeString(node, "Driver", adapter.driver_value);
     w9x.registry().CreateKeyPath(kW9xClassKeyPrefix + adapter.driver_value);
     if (description_.w9x_adapter_record) {

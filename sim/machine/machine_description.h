@@ -17,8 +17,8 @@ inline constexpr std::uint16_t kControllerDeviceId = 0x8009;
 
 // What the controller answers before it is initialised.
 struct ChipDescription {
-    std::uint16_t revision = 0x5230;               // CHIP_REVISION
-    std::uint16_t latency_register = 0x0000;       // IDX_11 as the chip holds it at power-on
+    std::uint16_t revision = 0x5230;          // CHIP_REVISION
+    std::uint16_t latency_register = 0x0000;  // IDX_11 as the chip holds it at power-on
 };
 
 struct AdapterDescription {
@@ -28,11 +28,12 @@ struct AdapterDescription {
     std::uint32_t io_length = 0x100;
     std::uint32_t memory_window_base = 0xFEBFF000;  // also reported by the chip (IDX_13)
     std::uint8_t interrupt_line = 11;
-    std::uint16_t command = PCI_ENABLE_IO_SPACE;    // as the firmware left it
+    std::uint16_t command = PCI_ENABLE_IO_SPACE;  // as the firmware left it
     ChipDescription chip;
     // 9x: the registry key name of the device node above the adapter, which carries the
     // hardware ID of the bridge the adapter sits behind.
-    std::string parent_key_name = "PCI\\VEN_104C&DEV_AC1C&SUBSYS_00000000&REV_01\\BUS_00&DEV_04&FUNC_00";
+    std::string parent_key_name =
+        "PCI\\VEN_104C&DEV_AC1C&SUBSYS_00000000&REV_01\\BUS_00&DEV_04&FUNC_00";
     // 9x: the adapter device node's "Driver" value, its class key.
     std::string driver_value = "ScsiAdapter\\0001";
 };

@@ -12,9 +12,8 @@ inline constexpr std::uint32_t kFirmwareAreaLength = 16;
 
 struct FirmwareArea {
     // A far jump to the firmware's start, then its date: what an ordinary firmware holds.
-    std::array<std::uint8_t, kFirmwareAreaLength> bytes{0xEA, 0x5B, 0xE0, 0x00, 0xF0, '0', '1',
-                                                        '/', '0', '1', '/', '9', '9', 0x00,
-                                                        0xFC, 0x00};
+    std::array<std::uint8_t, kFirmwareAreaLength> bytes{
+        0xEA, 0x5B, 0xE0, 0x00, 0xF0, '0', '1', '/', '0', '1', '/', '9', '9', 0x00, 0xFC, 0x00};
 
     // The firmware that needs the legacy port writes marks bytes 3 and 4 with 0x80 0xFD.
     void SetLegacyPortSignature(bool present) {

@@ -44,8 +44,7 @@ std::optional<std::uint16_t> PciConfigWrite::Word(std::uint32_t at) const {
     return static_cast<std::uint16_t>(bytes[i] | (bytes[i + 1] << 8));
 }
 
-PciFunction& PciConfigSpace::Add(PciLocation location, std::uint16_t vendor,
-                                 std::uint16_t device) {
+PciFunction& PciConfigSpace::Add(PciLocation location, std::uint16_t vendor, std::uint16_t device) {
     PciFunction& function = functions_[location];
     function = PciFunction{};
     function.header.VendorID = vendor;
@@ -84,7 +83,8 @@ std::uint32_t PciConfigSpace::Read(std::uint32_t bus, ULONG slot, std::uint32_t 
     if (function == nullptr) {
         // An empty slot answers with the invalid vendor ID alone.
         const std::uint16_t invalid = PCI_INVALID_VENDORID;
-        const std::uint32_t count = std::min<std::uint32_t>(2, static_cast<std::uint32_t>(out.size()));
+        const std::uint32_t count =
+            std::min<std::uint32_t>(2, static_cast<std::uint32_t>(out.size()));
         std::memcpy(out.data(), &invalid, count);
         return count;
     }

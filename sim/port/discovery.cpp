@@ -128,8 +128,8 @@ OfferedAdapter& Discovery::Offer(const Registration& registration, PciLocation l
 
     // The extension lives in simulated memory behind room for the 9x port driver's record.
     const std::size_t extension_size = std::max<ULONG>(registration.data.DeviceExtensionSize, 1);
-    adapter.storage = memory.Allocate(kAdapterRecordPrefix + extension_size,
-                                      PagePlacement::Contiguous);
+    adapter.storage =
+        memory.Allocate(kAdapterRecordPrefix + extension_size, PagePlacement::Contiguous);
     if (const auto record = host_.adapter_records.find(location);
         record != host_.adapter_records.end()) {
         WriteAdapterRecord(adapter.storage.first<kAdapterRecordPrefix>(), record->second);
@@ -176,9 +176,11 @@ void* Discovery::GetDeviceBase(const char* routine, void* extension, std::uint64
     void* mapped = nullptr;
     if (in_io_space) {
         // An I/O range is reached at its bus address, and only inside the adapter's ranges.
-        const bool claimed = std::any_of(
-            adapter.claimed_ranges.begin(), adapter.claimed_ranges.end(),
-            [&](const ACCESS_RANGE& r) { return !r.RangeInMemory && InsideRange(r, address, length); });
+        const bool claimed =
+            std::any_of(adapter.claimed_ranges.begin(), adapter.claimed_ranges.end(),
+                        [&](const ACCESS_RANGE& r) {
+                            return !r.RangeInMemory && InsideRange(r, address, length);
+                        });
         if (claimed && address != 0 && address + length <= 0x10000) {
             mapped = reinterpret_cast<void*>(static_cast<std::uintptr_t>(address));
         }
@@ -201,8 +203,9 @@ void* Discovery::GetDeviceBase(const char* routine, void* extension, std::uint64
 void Discovery::FreeDeviceBase(const char* routine, void* extension, void* mapped,
                                DeviceMappings& mappings) {
     OfferedAdapter& adapter = AdapterOf(routine, extension);
-    const auto base = std::find_if(adapter.bases.begin(), adapter.bases.end(),
-                                   [mapped](const DeviceBase& b) { return b.mapped == mapped && !b.released; });
+    const auto base =
+        std::find_if(adapter.bases.begin(), adapter.bases.end(),
+                     [mapped](const DeviceBase& b) { return b.mapped == mapped && !b.released; });
     if (base == adapter.bases.end()) {
         PortDriver::Fatal(routine, "releases a base that is not mapped for this adapter");
     }

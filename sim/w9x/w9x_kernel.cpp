@@ -23,22 +23,34 @@ T* Pointer(ULONG argument) {
 std::optional<std::size_t> ArgumentCount(USHORT device, USHORT service) {
     if (device == VXD_DEVICE_VMM) {
         switch (service) {
-            case VMM_MAP_PHYSICAL_TO_LINEAR: return 3;
-            case VMM_EXEC_VXD_INT: return 2;
-            case VMM_REG_OPEN_KEY: return 3;
-            case VMM_REG_CLOSE_KEY: return 1;
-            case VMM_REG_ENUM_KEY: return 4;
-            case VMM_REG_SET_VALUE_EX: return 6;
-            case VMM_REG_QUERY_INFO_KEY: return 12;
-            default: return std::nullopt;
+            case VMM_MAP_PHYSICAL_TO_LINEAR:
+                return 3;
+            case VMM_EXEC_VXD_INT:
+                return 2;
+            case VMM_REG_OPEN_KEY:
+                return 3;
+            case VMM_REG_CLOSE_KEY:
+                return 1;
+            case VMM_REG_ENUM_KEY:
+                return 4;
+            case VMM_REG_SET_VALUE_EX:
+                return 6;
+            case VMM_REG_QUERY_INFO_KEY:
+                return 12;
+            default:
+                return std::nullopt;
         }
     }
     if (device == VXD_DEVICE_CONFIGMG) {
         switch (service) {
-            case CONFIGMG_GET_PARENT: return 3;
-            case CONFIGMG_GET_DEVNODE_KEY_NAME: return 5;
-            case CONFIGMG_READ_REGISTRY_VALUE: return 7;
-            default: return std::nullopt;
+            case CONFIGMG_GET_PARENT:
+                return 3;
+            case CONFIGMG_GET_DEVNODE_KEY_NAME:
+                return 5;
+            case CONFIGMG_READ_REGISTRY_VALUE:
+                return 7;
+            default:
+                return std::nullopt;
         }
     }
     return std::nullopt;
@@ -54,8 +66,8 @@ constexpr ULONG kMapFailed = 0xFFFFFFFFu;
 
 void SetReturnCode(VXD_CLIENT_REGISTERS& registers, ULONG code) {
     registers.Eax = (registers.Eax & ~0xFF00u) | (code << 8);
-    registers.Flags = code == kPciBiosSuccessful ? registers.Flags & ~kCarryFlag
-                                                 : registers.Flags | kCarryFlag;
+    registers.Flags =
+        code == kPciBiosSuccessful ? registers.Flags & ~kCarryFlag : registers.Flags | kCarryFlag;
 }
 
 }  // namespace
@@ -105,11 +117,14 @@ ULONG W9xKernel::Call(USHORT device, USHORT service, std::span<const ULONG> argu
     const auto a = arguments;
     if (device == VXD_DEVICE_VMM) {
         switch (service) {
-            case VMM_MAP_PHYSICAL_TO_LINEAR: return MapPhysicalToLinear(a);
-            case VMM_EXEC_VXD_INT: return RunSoftwareInterrupt(a);
-            case VMM_REG_OPEN_KEY: return registry_.OpenKey(a[0], Pointer<const char>(a[1]),
-                                                            Pointer<ULONG>(a[2]));
-            case VMM_REG_CLOSE_KEY: return registry_.CloseKey(a[0]);
+            case VMM_MAP_PHYSICAL_TO_LINEAR:
+                return MapPhysicalToLinear(a);
+            case VMM_EXEC_VXD_INT:
+                return RunSoftwareInterrupt(a);
+            case VMM_REG_OPEN_KEY:
+                return registry_.OpenKey(a[0], Pointer<const char>(a[1]), Pointer<ULONG>(a[2]));
+            case VMM_REG_CLOSE_KEY:
+                return registry_.CloseKey(a[0]);
             case VMM_REG_ENUM_KEY:
                 return registry_.EnumerateKey(a[0], a[1], Pointer<char>(a[2]), a[3]);
             case VMM_REG_SET_VALUE_EX:
@@ -120,9 +135,12 @@ ULONG W9xKernel::Call(USHORT device, USHORT service, std::span<const ULONG> argu
         }
     }
     switch (service) {
-        case CONFIGMG_GET_PARENT: return GetParent(a);
-        case CONFIGMG_GET_DEVNODE_KEY_NAME: return GetKeyName(a);
-        default: return ReadDevNodeValue(a);
+        case CONFIGMG_GET_PARENT:
+            return GetParent(a);
+        case CONFIGMG_GET_DEVNODE_KEY_NAME:
+            return GetKeyName(a);
+        default:
+            return ReadDevNodeValue(a);
     }
 }
 

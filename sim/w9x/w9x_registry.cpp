@@ -32,7 +32,7 @@ struct W9xRegistry::Key {
     std::string name;
     Key* parent = nullptr;
     std::vector<std::unique_ptr<Key>> subkeys;  // in creation order
-    std::map<std::string, Value> values;         // by folded name
+    std::map<std::string, Value> values;        // by folded name
 
     Key* Child(std::string_view child) const {
         const std::string folded = Fold(child);
@@ -150,8 +150,7 @@ ULONG W9xRegistry::QuerySubkeyCount(ULONG key, ULONG* count) const {
     return VMM_ERROR_SUCCESS;
 }
 
-ULONG W9xRegistry::SetValue(ULONG key, const char* name, ULONG type, const void* data,
-                            ULONG size) {
+ULONG W9xRegistry::SetValue(ULONG key, const char* name, ULONG type, const void* data, ULONG size) {
     Key* found = FromHandle(key);
     if (found == nullptr || name == nullptr || (data == nullptr && size != 0)) {
         return VMM_ERROR_FILE_NOT_FOUND;

@@ -34,26 +34,22 @@ TEST_P(OptionSearch, AnswersTheFirstOccurrence) {
 INSTANTIATE_TEST_SUITE_P(
     Grammar, OptionSearch,
     ::testing::Values(
-        SearchCase{nullptr, "fifomax", true, 0},
-        SearchCase{"", "pio", false, 0},
-        SearchCase{"pi", "pio", false, 0},             // shorter than the keyword
-        SearchCase{"   \t ", "bmx", false, 0},
-        SearchCase{"fifomax=32", "fifomax", true, 32},
+        SearchCase{nullptr, "fifomax", true, 0}, SearchCase{"", "pio", false, 0},
+        SearchCase{"pi", "pio", false, 0},  // shorter than the keyword
+        SearchCase{"   \t ", "bmx", false, 0}, SearchCase{"fifomax=32", "fifomax", true, 32},
         SearchCase{"FIFOMAX=32", "fifomax", true, 32},  // case folded
         SearchCase{"fifomax = 32", "fifomax", true, 32},
         SearchCase{"fifomax\t=\t32\tpio", "fifomax", true, 32},
         SearchCase{"fifomax=32k", "fifomax", true, 0},  // not a number
         SearchCase{"fifomax", "fifomax", true, 0},      // no "="
-        SearchCase{"fifomax 32", "fifomax", true, 0},
-        SearchCase{"fifomax=", "fifomax", true, 0},
+        SearchCase{"fifomax 32", "fifomax", true, 0}, SearchCase{"fifomax=", "fifomax", true, 0},
         SearchCase{"fifomax=  ", "fifomax", true, 0},
         SearchCase{"fifomax=4294967297", "fifomax", true, 1},  // wraps modulo 2^32
         SearchCase{"sync=10 sync=5", "sync", true, 10},        // first occurrence only
         SearchCase{"sync sync=5", "sync", true, 0},            // a bare first one hides the later
         SearchCase{"nodisc-", "disc-", false, 1},              // inside a longer word
-        SearchCase{"xxpioxx", "pio", false, 1},
-        SearchCase{"PIO", "pio", false, 1},
-        SearchCase{"pio", "pio", true, 0},                      // a value wanted, none given
+        SearchCase{"xxpioxx", "pio", false, 1}, SearchCase{"PIO", "pio", false, 1},
+        SearchCase{"pio", "pio", true, 0},  // a value wanted, none given
         SearchCase{"latm=3", "bmx", false, 0}));
 
 TEST(OptionSearchInPlace, FoldsTheWholeStringToLowerCase) {
@@ -137,7 +133,8 @@ INSTANTIATE_TEST_SUITE_P(
         EffectCase{"sync=261", 3, 65536, 0x0020, 40, 0x20, 0x32},  // low 8 bits are 5
         EffectCase{"sync=0", 3, 65536, 0x0020, 40, 0x20, 0},
         EffectCase{"\tpio\tsync\t=\t20\t", 0, 65536, 0x0020, 40, 0x20, 0x0C},
-        EffectCase{"=== \t\t fifomax==3 mclk=33x latm=-1 sync=1e1", 3, 65536, 0x0020, 40, 0x20, 0}));
+        EffectCase{"=== \t\t fifomax==3 mclk=33x latm=-1 sync=1e1", 3, 65536, 0x0020, 40, 0x20,
+                   0}));
 
 // A bus-master request may always have to go through the 64 KiB common buffer, so a larger
 // maximum transfer length is held at the buffer's size in that mode only.

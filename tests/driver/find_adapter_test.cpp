@@ -22,9 +22,9 @@ TEST_F(DiscoveryFixture, ProbeAcceptsExactlyTheSupportedRevisions) {
         USHORT revision;
         bool found;
     };
-    for (const Case c : {Case{0x50FF, false}, Case{0x5100, true}, Case{0x51FF, true},
-                         Case{0x5A00, true}, Case{0x5FFF, true}, Case{0x6000, false},
-                         Case{0x0000, false}, Case{0xFFFF, false}}) {
+    for (const Case c :
+         {Case{0x50FF, false}, Case{0x5100, true}, Case{0x51FF, true}, Case{0x5A00, true},
+          Case{0x5FFF, true}, Case{0x6000, false}, Case{0x0000, false}, Case{0xFFFF, false}}) {
         SCOPED_TRACE(c.revision);
         chip.Answer(CHIP_REVISION, AccessWidth::Word, c.revision);
         const sim::OfferedAdapter& offer = Discover();
@@ -175,7 +175,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ColumnCase{"BusMaster", "", false, 3, TRUE, 18, kNt, TRUE, TRUE},
         ColumnCase{"PortFifo", "pio", false, 0, FALSE, SP_UNINITIALIZED_VALUE, TRUE, FALSE, TRUE},
-        ColumnCase{"WindowFifo", "mmio", false, 5, FALSE, SP_UNINITIALIZED_VALUE, TRUE, FALSE, TRUE},
+        ColumnCase{"WindowFifo", "mmio", false, 5, FALSE, SP_UNINITIALIZED_VALUE, TRUE, FALSE,
+                   TRUE},
         ColumnCase{"BusMasterRefused", "", true, 0, FALSE, SP_UNINITIALIZED_VALUE, TRUE, FALSE,
                    FALSE},
         // Only quellmp asks for the buffer outside bus-master mode, so only it is refused there.
@@ -223,8 +224,8 @@ TEST_F(DiscoveryFixture, LatencyIsWrittenOnlyOverAZeroHighByte) {
         }
         // The high half is read and dropped after the low half.
         const auto& log = chip.Accesses();
-        const auto read = std::find(log.begin(), log.end(),
-                                    Read(INDEXED_DATA, AccessWidth::Word, c.chip_value));
+        const auto read =
+            std::find(log.begin(), log.end(), Read(INDEXED_DATA, AccessWidth::Word, c.chip_value));
         ASSERT_NE(read, log.end());
         EXPECT_EQ(*(read + 1), Read(INDEXED_DATA_HIGH, AccessWidth::Byte, 0));
     }

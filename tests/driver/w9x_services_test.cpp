@@ -28,7 +28,8 @@ protected:
         return value ? value->data : std::vector<std::uint8_t>{};
     }
 
-    static constexpr char kClassKey[] = "system\\CurrentControlSet\\Services\\Class\\ScsiAdapter\\0003";
+    static constexpr char kClassKey[] =
+        "system\\CurrentControlSet\\Services\\Class\\ScsiAdapter\\0003";
     ADAPTER_EXTENSION* adapter_ = nullptr;
 };
 
@@ -74,14 +75,13 @@ TEST_F(W9xServices, ParentMatchesTheHardwareIdInItsKeyName) {
         bool matches;
     };
     const std::string id = "VEN_1180&DEV_0478";
-    for (const Case& c : {Case{"PCI\\" + id + "&SUBSYS_00000000\\BUS_00&DEV_0A", true},
-                          Case{id, true},
-                          Case{"PCI\\ven_1180&dev_0478", false},
-                          Case{std::string(59, 'x') + id, true},   // "VEN_" at position 59
-                          Case{std::string(63, 'x') + id, true},   // the last position searched
-                          Case{std::string(64, 'x') + id, true},   // found at the fallback, 64
-                          Case{std::string(65, 'x') + id, false},
-                          Case{"PCI\\VEN_104C&DEV_AC1C", false}}) {
+    for (const Case& c :
+         {Case{"PCI\\" + id + "&SUBSYS_00000000\\BUS_00&DEV_0A", true}, Case{id, true},
+          Case{"PCI\\ven_1180&dev_0478", false},
+          Case{std::string(59, 'x') + id, true},  // "VEN_" at position 59
+          Case{std::string(63, 'x') + id, true},  // the last position searched
+          Case{std::string(64, 'x') + id, true},  // found at the fallback, 64
+          Case{std::string(65, 'x') + id, false}, Case{"PCI\\VEN_104C&DEV_AC1C", false}}) {
         SCOPED_TRACE(c.key_name);
         SetParentKeyName(c.key_name);
         EXPECT_EQ(ParentDeviceMatches(adapter_, id.c_str()), c.matches);
@@ -131,15 +131,18 @@ TEST_F(W9xServices, ClassKeyThatCannotBeNamedOrOpenedGetsNothing) {
     w9x.SetDevNodeString(adapter_devnode, "Driver", "ScsiAdapter\\00003");
     w9x.registry().CreateKeyPath("system\\CurrentControlSet\\Services\\Class\\ScsiAdapter\\00003");
     PublishAdapterStatus(adapter_);
-    EXPECT_TRUE(w9x.registry().GetValue("system\\CurrentControlSet\\Services\\Class\\ScsiAdapter\\00003", "StatCable"));
+    EXPECT_TRUE(w9x.registry().GetValue(
+        "system\\CurrentControlSet\\Services\\Class\\ScsiAdapter\\00003", "StatCable"));
     w9x.SetDevNodeString(adapter_devnode, "Driver", "ScsiAdapter\\000003");
     w9x.registry().CreateKeyPath("system\\CurrentControlSet\\Services\\Class\\ScsiAdapter\\000003");
     PublishAdapterStatus(adapter_);
-    EXPECT_FALSE(w9x.registry().GetValue("system\\CurrentControlSet\\Services\\Class\\ScsiAdapter\\000003", "StatCable"));
+    EXPECT_FALSE(w9x.registry().GetValue(
+        "system\\CurrentControlSet\\Services\\Class\\ScsiAdapter\\000003", "StatCable"));
     // A class key that does not exist is not created.
     w9x.SetDevNodeString(adapter_devnode, "Driver", "ScsiAdapter\\0009");
     PublishAdapterStatus(adapter_);
-    EXPECT_FALSE(w9x.registry().KeyExists("system\\CurrentControlSet\\Services\\Class\\ScsiAdapter\\0009"));
+    EXPECT_FALSE(
+        w9x.registry().KeyExists("system\\CurrentControlSet\\Services\\Class\\ScsiAdapter\\0009"));
 }
 
 TEST_F(W9xServices, UnmappablePhysicalRangeIsNull) {

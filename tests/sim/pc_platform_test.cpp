@@ -1,12 +1,13 @@
 // The PC platform: configuration space as the bus-data routines answer it, the processor's
 // identification, and the 9x kernel's PCI BIOS and registry services over them.
 
+#include "sim/pc/pc_platform.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
 
-#include "sim/pc/pc_platform.h"
 #include "sim/w9x/w9x_kernel.h"
 
 namespace quell::sim {
@@ -38,7 +39,7 @@ TEST(PciConfigSpace, WritesAreRecordedAndOnlyWritableFieldsChange) {
     pci.Write(0, 1, 0x00, ids);
     pci.Write(0, 1, 0x10, ones);
     EXPECT_EQ(function.header.Command, 0x0007);
-    EXPECT_EQ(function.header.VendorID, 0x1145);  // read-only
+    EXPECT_EQ(function.header.VendorID, 0x1145);               // read-only
     EXPECT_EQ(function.header.BaseAddresses[0], 0xFFFFFF01u);  // the size shows in the low bits
     ASSERT_EQ(pci.Writes().size(), 3u);
     EXPECT_EQ(pci.Writes()[0].Word(0x04), 0x0007);
@@ -67,7 +68,8 @@ TEST(W9xKernel, PciBiosFindsTheIndexthDevice) {
     kernel.AttachPci(pci);
     for (const std::uint32_t index : {0u, 1u, 2u}) {
         VXD_CLIENT_REGISTERS registers{0xB102, 0, 0x1235, 0x8086, index, 0, 0};
-        const ULONG arguments[] = {0x1A, static_cast<ULONG>(reinterpret_cast<std::uintptr_t>(&registers))};
+        const ULONG arguments[] = {
+            0x1A, static_cast<ULONG>(reinterpret_cast<std::uintptr_t>(&registers))};
         kernel.Call(VXD_DEVICE_VMM, VMM_EXEC_VXD_INT, arguments);
         const ULONG code = (registers.Eax >> 8) & 0xFF;
         if (index < 2) {
@@ -88,7 +90,8 @@ TEST(W9xKernel, ServicesRefuseBuffersTooSmall) {
     kernel.registry().CreateKeyPath("Enum\\PCI\\VEN_1022&DEV_7006");
     ULONG key = 0;
     const char path[] = "enum\\pci";  // names are case-blind
-    const ULONG open[] = {VXD_HKEY_LOCAL_MACHINE, static_cast<ULONG>(reinterpret_cast<std::uintptr_t>(path)),
+    const ULONG open[] = {VXD_HKEY_LOCAL_MACHINE,
+                          static_cast<ULONG>(reinterpret_cast<std::uintptr_t>(path)),
                           static_cast<ULONG>(reinterpret_cast<std::uintptr_t>(&key))};
     ASSERT_EQ(kernel.Call(VXD_DEVICE_VMM, VMM_REG_OPEN_KEY, open), VMM_ERROR_SUCCESS);
     char name[17];
@@ -103,10 +106,15 @@ TEST(W9xKernel, ServicesRefuseBuffersTooSmall) {
     ULONG size = 16;  // one short of the value and its terminator
     char value[32];
     const char value_name[] = "Driver";
-    const ULONG read[] = {node, 0, static_cast<ULONG>(reinterpret_cast<std::uintptr_t>(value_name)), 1,
+    const ULONG read[] = {node,
+                          0,
+                          static_cast<ULONG>(reinterpret_cast<std::uintptr_t>(value_name)),
+                          1,
                           static_cast<ULONG>(reinterpret_cast<std::uintptr_t>(value)),
-                          static_cast<ULONG>(reinterpret_cast<std::uintptr_t>(&size)), 0};
-    EXPECT_EQ(kernel.Call(VXD_DEVICE_CONFIGMG, CONFIGMG_READ_REGISTRY_VALUE, read), CR_BUFFER_SMALL);
+                          static_cast<ULONG>(reinterpret_cast<std::uintptr_t>(&size)),
+                          0};
+    EXPECT_EQ(kernel.Call(VXD_DEVICE_CONFIGMG, CONFIGMG_READ_REGISTRY_VALUE, read),
+              CR_BUFFER_SMALL);
     EXPECT_EQ(size, 17u);
     EXPECT_EQ(kernel.Call(VXD_DEVICE_CONFIGMG, CONFIGMG_READ_REGISTRY_VALUE, read), CR_SUCCESS);
     EXPECT_STREQ(value, "ScsiAdapter\\0000");

@@ -5,7 +5,8 @@
 namespace quell::test {
 namespace {
 
-constexpr char16_t kNtPciEnumeration[] = u"\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\PCI";
+constexpr char16_t kNtPciEnumeration[] =
+    u"\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\PCI";
 constexpr char kW9xPciEnumeration[] = "Enum\\PCI";
 
 }  // namespace

@@ -4,7 +4,8 @@ namespace quell::test {
 
 std::uint32_t ScriptedRegisters::Read(std::uint32_t offset, sim::AccessWidth width) {
     std::optional<std::uint32_t> value;
-    if (auto queue = queued_.find({offset, width}); queue != queued_.end() && !queue->second.empty()) {
+    if (auto queue = queued_.find({offset, width});
+        queue != queued_.end() && !queue->second.empty()) {
         value = queue->second.front();
         queue->second.pop_front();
     } else if (auto indexed = index_ ? indexed_.find({*index_, offset, width}) : indexed_.end();

@@ -17,10 +17,14 @@ std::string YesNo(bool value) { return value ? "yes" : "no"; }
 
 std::string ModeName(UCHAR mode) {
     switch (mode) {
-        case TRANSFER_MODE_FIFO_PORT: return "0, programmed I/O through the FIFO port";
-        case TRANSFER_MODE_BUS_MASTER: return "3, bus master with scatter/gather";
-        case TRANSFER_MODE_FIFO_WINDOW: return "5, programmed I/O through the memory window";
-        default: return fmt::format("{} (not a discovery mode)", mode);
+        case TRANSFER_MODE_FIFO_PORT:
+            return "0, programmed I/O through the FIFO port";
+        case TRANSFER_MODE_BUS_MASTER:
+            return "3, bus master with scatter/gather";
+        case TRANSFER_MODE_FIFO_WINDOW:
+            return "5, programmed I/O through the memory window";
+        default:
+            return fmt::format("{} (not a discovery mode)", mode);
     }
 }
 
@@ -47,7 +51,8 @@ std::string Length(ULONG value) {
 }
 
 std::string SyncName(UCHAR period) {
-    return period == 0 ? "automatic" : fmt::format("period factor 0x{:02X} ({} ns)", period, period * 4);
+    return period == 0 ? "automatic"
+                       : fmt::format("period factor 0x{:02X} ({} ns)", period, period * 4);
 }
 
 }  // namespace
@@ -76,7 +81,8 @@ void PrintDiscoveryReport(std::ostream& out, const sim::Machine& machine,
         Row(out, "synchronous period", SyncName(a.SyncPeriodOption));
         Row(out, "legacy port writes", YesNo(a.LegacyPortQuirk == 1));
         Row(out, "common buffer",
-            a.CommonBuffer == nullptr ? "none" : fmt::format("physical 0x{:08X}", a.CommonBufferPhysical));
+            a.CommonBuffer == nullptr ? "none"
+                                      : fmt::format("physical 0x{:08X}", a.CommonBufferPhysical));
         out << "  port configuration\n";
         Row(out, "  MaximumTransferLength", Length(c.MaximumTransferLength));
         Row(out, "  NumberOfPhysicalBreaks", Length(c.NumberOfPhysicalBreaks));

@@ -1,7 +1,6 @@
 // quellsim: puts a machine together, loads one of the drivers and shows what happened.
 
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -54,7 +53,8 @@ int main(int argc, char** argv) {
         quell::tools::PrintRegistrationReport(std::cout, image.Path(), status,
                                               machine.port.Registrations());
         quell::tools::PrintDiscoveryReport(std::cout, machine, machine.port.discovery());
-        return machine.port.Registrations().empty() || machine.port.discovery().FoundAdapters().empty()
+        return machine.port.Registrations().empty() ||
+                       machine.port.discovery().FoundAdapters().empty()
                    ? 1
                    : 0;
     } catch (const std::exception& error) {
