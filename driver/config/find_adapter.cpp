@@ -56,6 +56,15 @@ VOID MapMemoryWindow(PADAPTER_EXTENSION Adapter, PPORT_CONFIGURATION_INFORMATION
     }
 }
 
+// The programmed-I/O column: the driver touches every byte itself, through mapped buffers.
+VOID DescribeProgrammedIo(PPORT_CONFIGURATION_INFORMATION ConfigInfo) {
+    ConfigInfo->ScatterGather = FALSE;
+    ConfigInfo->Master = FALSE;
+    ConfigInfo->NumberOfPhysicalBreaks = SP_UNINITIALIZED_VALUE;
+    ConfigInfo->MapBuffers = TRUE;
+    ConfigInfo->NeedPhysicalAddresses = FALSE;
+}
+
 VOID FillConfigInfo(PPORT_CONFIGURATION_INFORMATION ConfigInfo, UCHAR Mode,
                     const DRIVER_OPTIONS& Options) {
     const BOOLEAN BusMaster = Mode == TRANSFER_MODE_BUS_MASTER;
@@ -68,8 +77,6 @@ VOID FillConfigInfo(PPORT_CONFIGURATION_INFORMATION ConfigInfo, UCHAR Mode,
     ConfigInfo->MaximumTransferLength = MaximumTransferLength;
     ConfigInfo->DmaChannel = SP_UNINITIALIZED_VALUE;
     ConfigInfo->BufferAccessScsiPortControlled = TRUE;
-    ConfigInfo->ScatterGather = BusMaster;
-    ConfigInfo->Master = BusMaster;
     ConfigInfo->Dma32BitAddresses = TRUE;
     ConfigInfo->DemandMode = FALSE;
     ConfigInfo->InterruptMode = LevelSensitive;
@@ -77,6 +84,8 @@ VOID FillConfigInfo(PPORT_CONFIGURATION_INFORMATION ConfigInfo, UCHAR Mode,
     ConfigInfo->NumberOfBuses = 1;
     ConfigInfo->InitiatorBusId[0] = static_cast<CCHAR>(kInitiatorId);
     if (BusMaster) {
+        ConfigInfo->ScatterGather = TRUE;
+        ConfigInfo->Master = TRUE;
         ConfigInfo->NumberOfPhysicalBreaks = kBusMasterPhysicalBreaks;
         // quellmp reaches request buffers through its own segment list; quellnt needs them
         // mapped for the common-buffer copies.
@@ -85,21 +94,8 @@ VOID FillConfigInfo(PPORT_CONFIGURATION_INFORMATION ConfigInfo, UCHAR Mode,
             ConfigInfo->AlignmentMask = kBusMasterAlignmentMask;
         }
     } else {
-        ConfigInfo->NumberOfPhysicalBreaks = SP_UNINITIALIZED_VALUE;
-        ConfigInfo->MapBuffers = TRUE;
-        ConfigInfo->NeedPhysicalAddresses = FALSE;
+        DescribeProgrammedIo(ConfigInfo);
     }
-}
-
-// Without a common buffer nothing can be mastered: the port driver is told the adapter moves
-// every byte by programmed I/O.
-VOID DescribeProgrammedIoOnly(PPORT_CONFIGURATION_INFORMATION ConfigInfo) {
-    ConfigInfo->ScatterGather = FALSE;
-    ConfigInfo->Master = FALSE;
-    ConfigInfo->NumberOfPhysicalBreaks = SP_UNINITIALIZED_VALUE;
-    ConfigInfo->MapBuffers = TRUE;
-    ConfigInfo->NeedPhysicalAddresses = FALSE;
-    ConfigInfo->Dma32BitAddresses = FALSE;
 }
 
 // Returns the mode the adapter can run in: a refused buffer leaves only the I/O-port FIFO.
@@ -114,7 +110,9 @@ UCHAR ObtainCommonBuffer(PADAPTER_EXTENSION Adapter, PPORT_CONFIGURATION_INFORMA
     const PUCHAR Buffer =
         static_cast<PUCHAR>(ScsiPortGetUncachedExtension(Adapter, ConfigInfo, kCommonBufferBytes));
     if (Buffer == nullptr) {
-        DescribeProgrammedIoOnly(ConfigInfo);
+        // Without a common buffer nothing can be mastered, not even through the bounce buffer.
+        DescribeProgrammedIo(ConfigInfo);
+        ConfigInfo->Dma32BitAddresses = FALSE;
         return TRANSFER_MODE_FIFO_PORT;
     }
     const uintptr_t Address = reinterpret_cast<uintptr_t>(Buffer);

@@ -103,26 +103,26 @@ VOID ApplyLatency(OPTION_CONTEXT& Context, ULONG Value) {
 }
 
 // Megabytes per second to the SDTR transfer period factor; 0 lets the command start choose.
+struct SYNC_RATE {
+    UCHAR MegabytesPerSecond;
+    UCHAR PeriodFactor;
+};
+constexpr SYNC_RATE kSyncRates[] = {
+    {0, 0},
+    {5, 0x32},   // 200 ns
+    {10, 0x19},  // 100 ns
+    {20, 0x0C},  // 50 ns
+};
+constexpr UCHAR kUnlistedSyncPeriod = 0x19;
+
 VOID ApplySyncRate(OPTION_CONTEXT& Context, ULONG Value) {
-    UCHAR Period;
-    switch (static_cast<UCHAR>(Value)) {
-        case 0:
-            Period = 0;
-            break;
-        case 5:
-            Period = 0x32;
-            break;  // 200 ns
-        case 10:
-            Period = 0x19;
-            break;  // 100 ns
-        case 20:
-            Period = 0x0C;
-            break;  // 50 ns
-        default:
-            Period = 0x19;
-            break;
+    const UCHAR Rate = static_cast<UCHAR>(Value);
+    Context.Adapter->SyncPeriodOption = kUnlistedSyncPeriod;
+    for (const SYNC_RATE& Entry : kSyncRates) {
+        if (Entry.MegabytesPerSecond == Rate) {
+            Context.Adapter->SyncPeriodOption = Entry.PeriodFactor;
+        }
     }
-    Context.Adapter->SyncPeriodOption = Period;
 }
 
 constexpr OPTION_ENTRY kOptionTable[] = {

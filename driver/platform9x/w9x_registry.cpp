@@ -65,25 +65,25 @@ VOID SetBinaryValue(ULONG Key, const CHAR* Name, const UCHAR* Data, ULONG Size) 
     CallVmm(VMM_REG_SET_VALUE_EX, Arguments, 6);
 }
 
-VOID TransferModeText(UCHAR Mode, UCHAR (&Text)[2]) {
-    switch (Mode) {
-        case TRANSFER_MODE_FIFO_PORT:
-            Text[0] = 'I';
-            Text[1] = ' ';
-            break;
-        case TRANSFER_MODE_BUS_MASTER:
-            Text[0] = 'D';
-            Text[1] = ' ';
-            break;
-        case TRANSFER_MODE_FIFO_WINDOW:
-            Text[0] = 'M';
-            Text[1] = ' ';
-            break;
-        default:
-            Text[0] = '?';
-            Text[1] = 0;
-            break;
+// StatXferMode: a letter for the mode and a space; "?" and a zero byte for any other value.
+struct MODE_TEXT {
+    UCHAR Mode;
+    UCHAR Text[2];
+};
+constexpr MODE_TEXT kModeTexts[] = {
+    {TRANSFER_MODE_FIFO_PORT, {'I', ' '}},
+    {TRANSFER_MODE_BUS_MASTER, {'D', ' '}},
+    {TRANSFER_MODE_FIFO_WINDOW, {'M', ' '}},
+};
+constexpr UCHAR kUnknownModeText[2] = {'?', 0};
+
+const UCHAR* TransferModeText(UCHAR Mode) {
+    for (const MODE_TEXT& Entry : kModeTexts) {
+        if (Entry.Mode == Mode) {
+            return Entry.Text;
+        }
     }
+    return kUnknownModeText;
 }
 
 }  // namespace
@@ -140,11 +140,10 @@ VOID PublishAdapterStatus(PADAPTER_EXTENSION Adapter) {
     if (OpenKey(Path, &Key) != VMM_ERROR_SUCCESS) {
         return;
     }
-    UCHAR Mode[2];
-    TransferModeText(Adapter->AdapterTransferMode, Mode);
     SetBinaryValue(Key, "StatTermPower", &Adapter->TermPowerStatus, 1);
     SetBinaryValue(Key, "StatCable", &Adapter->CableStatus, 1);
-    SetBinaryValue(Key, "StatXferMode", Mode, sizeof(Mode));
+    SetBinaryValue(Key, "StatXferMode", TransferModeText(Adapter->AdapterTransferMode),
+                   sizeof(kUnknownModeText));
     CloseKey(Key);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,28 @@ INSTANTIATE_TEST_SUITE_P(
         EffectCase{"\tpio\tsync\t=\t20\t", 0, 65536, 0x0020, 40, 0x20, 0x0C},
         EffectCase{"=== \t\t fifomax==3 mclk=33x latm=-1 sync=1e1", 3, 65536, 0x0020, 40, 0x20,
                    0}));
+
+// Whatever the string holds, discovery succeeds with a mode and values from the option table.
+TEST_F(DiscoveryFixture, AnyOptionStringLeavesASoundConfiguration) {
+    const std::string alphabet =
+        "fifomaxdisc-scsi1ultranosgmmiopiobmxnoautopmclklatmsync= \t0123456789K";
+    std::mt19937 random(20261211);
+    for (int round = 0; round < 200; ++round) {
+        std::string options;
+        const std::size_t length = random() % 40;
+        for (std::size_t i = 0; i < length; ++i) options += alphabet[random() % alphabet.size()];
+        SCOPED_TRACE(options);
+        const sim::OfferedAdapter& offer = Discover(options);
+        ASSERT_TRUE(offer.Found());
+        const ADAPTER_EXTENSION& adapter = Extension(offer);
+        EXPECT_TRUE(adapter.AdapterTransferMode == 0 || adapter.AdapterTransferMode == 3 ||
+                    adapter.AdapterTransferMode == 5);
+        EXPECT_TRUE(adapter.ChipClock == 40 || adapter.ChipClock == 33 || adapter.ChipClock == 20);
+        EXPECT_NE(offer.config.MaximumTransferLength, 0u);
+        EXPECT_NE(adapter.LatmSetting, 0);
+        EXPECT_EQ(adapter.OptionFlags & OPTION_AUTO_PROGRAM, 0);
+    }
+}
 
 // A bus-master request may always have to go through the 64 KiB common buffer, so a larger
 // maximum transfer length is held at the buffer's size in that mode only.
