@@ -4,22 +4,34 @@
 #include <cstring>
 
 #include "sim/port/port_driver.h"
+#include "sim/w9x/adapter_record.h"
 
 namespace quell::sim {
 
 Adapter::Adapter(PortDriver& port, std::size_t index, const Registration& registration,
-                 AdapterSetup setup)
+                 AdapterSetup setup, const OfferedAdapter* discovered)
     : port_(port),
       clock_(port.TheClock("the adapter run time")),
       memory_(port.TheMemory("the adapter run time")),
       index_(index),
       hw_(registration.data),
       setup_(std::move(setup)) {
+    if (discovered != nullptr) {
+        extension_ = discovered->extension;
+        config_ = discovered->config;
+        access_ranges_ = discovered->ranges;
+        if (access_ranges_.empty()) access_ranges_.resize(1);
+        config_.AccessRanges = reinterpret_cast<ACCESS_RANGE(*)[]>(access_ranges_.data());
+        uncached_ = discovered->uncached;
+        uncached_requested_ = true;
+        return;
+    }
     // The extension is zero-filled; the 9x port environment keeps its own record in the
     // bytes before it, so they are allocated with it.
-    extension_block_ =
-        memory_.Allocate(kW9xPrefixSize + hw_.DeviceExtensionSize, setup_.device_extension);
-    extension_ = extension_block_.data() + kW9xPrefixSize;
+    extension_ =
+        memory_.Allocate(kAdapterRecordPrefix + hw_.DeviceExtensionSize, setup_.device_extension)
+            .data() +
+        kAdapterRecordPrefix;
 
     // What a port driver hands HwFindAdapter before discovery fills in the bus facts.
     access_ranges_.resize(std::max<ULONG>(1, hw_.NumberOfAccessRanges));
@@ -55,14 +67,16 @@ void Adapter::WakeAt(SimTime when, const char* why) {
         when, [] {}, why);
 }
 
+std::span<std::byte> Adapter::W9xPrefix() const {
+    return {static_cast<std::byte*>(extension_) - kAdapterRecordPrefix, kAdapterRecordPrefix};
+}
+
 void Adapter::SetW9xAdapterRecord(std::optional<std::uint32_t> device_node) {
     const auto prefix = W9xPrefix();
     std::fill(prefix.begin(), prefix.end(), std::byte{0});
-    if (!device_node) return;
-    auto* extension = static_cast<std::byte*>(extension_);
-    const std::uint16_t signature = kW9xSignature;
-    std::memcpy(extension - kW9xSignatureOffset, &signature, sizeof(signature));
-    std::memcpy(extension - kW9xDevNodeOffset, &*device_node, sizeof(*device_node));
+    if (device_node) {
+        WriteAdapterRecord(prefix.first<kAdapterRecordPrefix>(), AdapterRecord{*device_node});
+    }
 }
 
 void* Adapter::AllocateUncachedExtension(ULONG bytes) {

@@ -26,6 +26,7 @@
 namespace quell::sim {
 
 class PortDriver;
+struct OfferedAdapter;
 struct Registration;
 
 // Which system's port environment the adapter lives in: the 9x one keeps its own record
@@ -80,17 +81,12 @@ struct AdapterCounters {
 
 class Adapter {
 public:
-    // The 9x port environment's per-adapter record: the extension lies kW9xPrefixSize bytes
-    // into it, and the record's signature and device node stand before the extension.
-    static constexpr std::size_t kW9xPrefixSize = 0x80;
-    static constexpr std::size_t kW9xSignatureOffset = 0x7A;  // bytes before the extension
-    static constexpr std::size_t kW9xDevNodeOffset = 0x74;
-    static constexpr std::uint16_t kW9xSignature = 0x4442;
-
     using CompletionCallback = std::function<void(const RequestResult&)>;
 
+    // With `discovered`, the adapter takes over what discovery set up for it; without, it
+    // allocates a zero-filled extension (with room for the 9x record in front) itself.
     Adapter(PortDriver& port, std::size_t index, const Registration& registration,
-            AdapterSetup setup);
+            AdapterSetup setup, const OfferedAdapter* discovered);
     Adapter(const Adapter&) = delete;
     Adapter& operator=(const Adapter&) = delete;
     ~Adapter();
@@ -107,9 +103,9 @@ public:
     const PORT_CONFIGURATION_INFORMATION& ConfigInfo() const { return config_; }
     std::span<ACCESS_RANGE> AccessRanges() { return access_ranges_; }
 
-    // The 0x80 bytes before the extension, and a way to fill them: with a device node, the
-    // record carries the signature and the node; without one it is all zero.
-    std::span<std::byte> W9xPrefix() const { return {extension_block_.data(), kW9xPrefixSize}; }
+    // The 9x port environment's record in front of the extension, and a way to fill it: with
+    // a device node, the record carries the signature and the node; without, it is all zero.
+    std::span<std::byte> W9xPrefix() const;
     void SetW9xAdapterRecord(std::optional<std::uint32_t> device_node);
 
     // ScsiPortGetUncachedExtension's allocation: once per adapter, zero-filled, from
@@ -219,7 +215,6 @@ private:
     AdapterSetup setup_;
     PORT_CONFIGURATION_INFORMATION config_{};
     std::vector<ACCESS_RANGE> access_ranges_;
-    std::span<std::byte> extension_block_;  // 9x prefix, then the device extension
     void* extension_ = nullptr;
     std::span<std::byte> uncached_;
     bool uncached_requested_ = false;

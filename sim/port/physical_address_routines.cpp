@@ -1,5 +1,6 @@
-// Physical addresses: ScsiPortGetPhysicalAddress answers from simulated memory's page map;
-// ScsiPortConvertUlongToPhysicalAddress widens a 32-bit address.
+// ScsiPortGetPhysicalAddress: answered from simulated memory's page map. An adapter the run
+// time drives answers for what it handed out (request buffers, SRB extensions, the uncached
+// extension); while discovery still offers an adapter, any simulated memory is answered.
 
 #include "host/scsiport.h"
 #include "sim/port/port_driver.h"
@@ -10,14 +11,18 @@ extern "C" {
 
 SCSI_PHYSICAL_ADDRESS ScsiPortGetPhysicalAddress(PVOID HwDeviceExtension, PSCSI_REQUEST_BLOCK Srb,
                                                  PVOID VirtualAddress, PULONG Length) {
-    return PortDriver::Current(__func__)
-        .AdapterFor(__func__, HwDeviceExtension)
-        .PhysicalAddress(Srb, VirtualAddress, Length);
-}
-
-SCSI_PHYSICAL_ADDRESS ScsiPortConvertUlongToPhysicalAddress(ULONG UlongAddress) {
-    SCSI_PHYSICAL_ADDRESS address{};
-    address.QuadPart = UlongAddress;
+    PortDriver& port = PortDriver::Current(__func__);
+    if (auto* adapter = port.AdapterOf(HwDeviceExtension)) {
+        return adapter->PhysicalAddress(Srb, VirtualAddress, Length);
+    }
+    const auto translation =
+        port.Memory() != nullptr ? port.Memory()->ToPhysical(VirtualAddress) : std::nullopt;
+    if (!translation) {
+        PortDriver::Fatal(__func__, "address is not simulated memory");
+    }
+    if (Length != nullptr) *Length = translation->contiguous;
+    SCSI_PHYSICAL_ADDRESS address;
+    address.QuadPart = static_cast<LONGLONG>(translation->physical);
     return address;
 }
 

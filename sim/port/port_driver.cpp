@@ -45,8 +45,15 @@ PhysicalMemory& PortDriver::TheMemory(const char* routine) {
 }
 
 Adapter& PortDriver::AddAdapter(const Registration& registration, AdapterSetup setup) {
+    adapters_.push_back(std::make_unique<Adapter>(*this, adapters_.size(), registration,
+                                                  std::move(setup), nullptr));
+    return *adapters_.back();
+}
+
+Adapter& PortDriver::AdoptAdapter(const Registration& registration, const OfferedAdapter& found,
+                                  AdapterSetup setup) {
     adapters_.push_back(
-        std::make_unique<Adapter>(*this, adapters_.size(), registration, std::move(setup)));
+        std::make_unique<Adapter>(*this, adapters_.size(), registration, std::move(setup), &found));
     return *adapters_.back();
 }
 
@@ -114,7 +121,14 @@ ULONG PortDriver::Initialize(PVOID argument1, PVOID argument2, const HW_INITIALI
     registration.argument2 = argument2;
     registration.hw_context = hw_context;
     registrations_.push_back(std::move(registration));
-    return initialize_result_;
+    if (!discovery_.Ready()) {
+        return initialize_result_;
+    }
+    if (memory_ == nullptr) {
+        Fatal("ScsiPortInitialize", "adapter discovery on a machine without memory");
+    }
+    const std::size_t found = discovery_.OfferAll(registrations_.back(), *memory_, mappings_);
+    return found != 0 ? initialize_result_ : kPortStatusNoSuchDevice;
 }
 
 }  // namespace quell::sim

@@ -13,6 +13,7 @@
 #include "sim/pc/physical_memory.h"
 #include "sim/port/adapter.h"
 #include "sim/port/device_mappings.h"
+#include "sim/port/discovery.h"
 #include "sim/time/clock.h"
 
 namespace quell::sim {
@@ -65,7 +66,9 @@ public:
     // and stops the program with a message naming the routine.
     static PortDriver& Current(const char* routine);
 
-    // ScsiPortInitialize. A record whose size is neither 76 nor 80 bytes is refused.
+    // ScsiPortInitialize. A record whose size is neither 76 nor 80 bytes is refused. When
+    // discovery has configuration space, every matching PCI function is then offered to the
+    // miniport; finding none makes the call fail.
     ULONG Initialize(PVOID argument1, PVOID argument2, const HW_INITIALIZATION_DATA* data,
                      PVOID hw_context);
 
@@ -86,6 +89,10 @@ public:
     // An adapter discovery found, from the registration whose HwFindAdapter accepted it;
     // needs the memory and the clock attached. The adapter lives as long as the port driver.
     Adapter& AddAdapter(const Registration& registration, AdapterSetup setup = {});
+    // The same for an adapter discovery found: the run time takes over its extension (with
+    // the 9x record in front), its configuration and its uncached extension.
+    Adapter& AdoptAdapter(const Registration& registration, const OfferedAdapter& found,
+                          AdapterSetup setup = {});
     // The adapter whose device extension this is; nullptr when none is.
     Adapter* AdapterOf(const void* device_extension);
     // The adapter of an extension a host routine was given; an unknown extension stops the
@@ -113,6 +120,8 @@ public:
     void NoteStall(SimTime time);
     void RunFor(SimTime duration);
 
+    Discovery& discovery() { return discovery_; }
+
     // A fault of the driver the port driver cannot let pass (a register access at an address
     // it never handed out, for one): reported with the routine's name, then the run stops.
     [[noreturn]] static void Fatal(const char* routine, const std::string& what);
@@ -131,6 +140,7 @@ private:
     std::size_t dma_faults_reported_ = 0;
     DeviceMappings mappings_;
     std::vector<Registration> registrations_;
+    Discovery discovery_;
 };
 
 }  // namespace quell::sim

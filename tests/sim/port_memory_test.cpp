@@ -235,6 +235,31 @@ TEST(PortMemoryTest, W9xAdapterRecordStandsBeforeTheExtensionOrIsAbsent) {
     EXPECT_EQ(signature, 0);
 }
 
+TEST(PortMemoryTest, AnAdapterDiscoveryFoundKeepsItsExtensionConfigurationAndUncachedMemory) {
+    PortTestMachine machine;
+    OfferedAdapter found;
+    found.storage = machine.memory.Allocate(kAdapterRecordPrefix + 256, MemoryLayout{});
+    found.extension = found.storage.data() + kAdapterRecordPrefix;
+    found.ranges = {ACCESS_RANGE{{}, 0x100, FALSE}};
+    found.config.MaximumTransferLength = 65536;
+    found.config.InitiatorBusId[0] = 7;
+    found.uncached = machine.memory.Allocate(65540, MemoryLayout{});
+    Registration registration;
+    registration.data.HwInitialize = [](PVOID) -> BOOLEAN { return TRUE; };
+    registration.data.HwStartIo = [](PVOID, PSCSI_REQUEST_BLOCK) -> BOOLEAN { return TRUE; };
+
+    Adapter& adapter = machine.port.AdoptAdapter(registration, found);
+    EXPECT_EQ(adapter.DeviceExtension(), found.extension);
+    EXPECT_EQ(adapter.ConfigInfo().MaximumTransferLength, 65536u);
+    EXPECT_EQ(adapter.AccessRanges()[0].RangeLength, 0x100u);
+    EXPECT_EQ(&(*adapter.ConfigInfo().AccessRanges)[0], adapter.AccessRanges().data());
+    ULONG length = 0;
+    ScsiPortGetPhysicalAddress(found.extension, nullptr, found.uncached.data(), &length);
+    EXPECT_EQ(length, 65540u);
+    EXPECT_EQ(adapter.AllocateUncachedExtension(16), nullptr);
+    EXPECT_THAT(machine.port.ViolationTexts(), ElementsAre(HasSubstr("a second time")));
+}
+
 // A mixed workload on scattered buffers; everything a run can show about its timing.
 struct RunRecord {
     std::vector<std::pair<SimTime, SimTime>> requests;  // started, completed
