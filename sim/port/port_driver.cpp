@@ -127,7 +127,17 @@ ULONG PortDriver::Initialize(PVOID argument1, PVOID argument2, const HW_INITIALI
     if (memory_ == nullptr) {
         Fatal("ScsiPortInitialize", "adapter discovery on a machine without memory");
     }
+    const std::size_t offered_before = discovery_.Offers().size();
     const std::size_t found = discovery_.OfferAll(registrations_.back(), *memory_, mappings_);
+    // Every adapter the driver claimed in this call passes to the run time.
+    if (setup_provider_) {
+        const auto& offers = discovery_.Offers();
+        for (std::size_t i = offered_before; i < offers.size(); ++i) {
+            if (offers[i]->Found()) {
+                AdoptAdapter(registrations_.back(), *offers[i], setup_provider_(*offers[i]));
+            }
+        }
+    }
     return found != 0 ? initialize_result_ : kPortStatusNoSuchDevice;
 }
 

@@ -93,6 +93,14 @@ public:
     // the 9x record in front), its configuration and its uncached extension.
     Adapter& AdoptAdapter(const Registration& registration, const OfferedAdapter& found,
                           AdapterSetup setup = {});
+    // How the machine sets up the run time of each adapter discovery finds (its interrupt
+    // line, the system's personality, memory layouts). Without one, found adapters stay with
+    // discovery and nothing runs them.
+    using AdapterSetupProvider = std::function<AdapterSetup(const OfferedAdapter&)>;
+    void SetAdapterSetupProvider(AdapterSetupProvider provider) {
+        setup_provider_ = std::move(provider);
+    }
+
     // The adapter whose device extension this is; nullptr when none is.
     Adapter* AdapterOf(const void* device_extension);
     // The adapter of an extension a host routine was given; an unknown extension stops the
@@ -139,6 +147,7 @@ private:
     bool dispatching_ = false;
     std::size_t dma_faults_reported_ = 0;
     DeviceMappings mappings_;
+    AdapterSetupProvider setup_provider_;
     std::vector<Registration> registrations_;
     Discovery discovery_;
 };
