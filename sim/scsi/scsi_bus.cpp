@@ -208,6 +208,7 @@ bool ScsiBus::StartBurst(BurstRequest request) {
     burst.count = count;
     burst.start = clock_.Now();
     burst.period = std::max<SimTime>({burst_peer_->BurstPeriod(), request.initiator_period, 2});
+    burst.control = lines_.control;
     if (phase == Phase::DataIn) {
         burst.in = burst_peer_->BurstTakeIn(count);
     }
@@ -229,10 +230,12 @@ void ScsiBus::EndBurst() {
     if (!in && peer) {
         peer->BurstDeliverOut(bytes);
     }
-    TraceBurstEdges(burst, bytes);
     for (const std::uint8_t byte : bytes) RecordByte(byte);
     if (phase_) phase_->byte_period = burst.period;
+    // The target's next step (REQ for the next byte, or a new phase) follows the last edge.
+    TraceBurstEdges(burst, bytes);
     if (peer) peer->BurstEnded(burst.count);
+    if (!sinks_.empty()) trace_pending_.emplace(clock_.Now(), lines_);
     if (burst.request.done) burst.request.done(std::move(burst.in), burst.count);
     SettleTrace(clock_.Now());
 }
@@ -274,14 +277,15 @@ void ScsiBus::SettleTrace(SimTime watermark) {
 
 void ScsiBus::TraceBurstEdges(const Burst& burst, std::span<const std::uint8_t> bytes) {
     if (sinks_.empty()) return;
-    const std::uint16_t base = lines_.control & ~(kReq | kAck);
+    const std::uint16_t base = burst.control & ~(kReq | kAck);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const SimTime t = burst.start + i * burst.period;
         trace_pending_.emplace(t, BusLines{static_cast<std::uint16_t>(base | kReq), bytes[i]});
         trace_pending_.emplace(t + burst.period / 2,
                                BusLines{static_cast<std::uint16_t>(base | kAck), bytes[i]});
     }
-    trace_pending_.emplace(clock_.Now(), lines_);
+    // Between the last ACK and what the devices drive next, the handshake lines rest.
+    trace_pending_.emplace(clock_.Now(), BusLines{base, bytes.empty() ? lines_.data : bytes.back()});
 }
 
 void ScsiBus::Emit(const BusEventRecord& record) {

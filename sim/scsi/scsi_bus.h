@@ -117,6 +117,7 @@ private:
         std::size_t count = 0;
         SimTime start = 0;
         SimTime period = 0;
+        std::uint16_t control = 0;  // the lines at the start, for the trace
         Clock::EventId end_event = 0;
     };
 
