@@ -260,8 +260,8 @@ typedef BOOLEAN (*PHW_INTERRUPT)(PVOID DeviceExtension);
 typedef VOID (*PHW_TIMER)(PVOID DeviceExtension);
 typedef VOID (*PHW_DMA_STARTED)(PVOID DeviceExtension);
 typedef ULONG (*PHW_FIND_ADAPTER)(PVOID DeviceExtension, PVOID HwContext, PVOID BusInformation,
-                                  PCHAR ArgumentString,
-                                  PPORT_CONFIGURATION_INFORMATION ConfigInfo, PBOOLEAN Again);
+                                  PCHAR ArgumentString, PPORT_CONFIGURATION_INFORMATION ConfigInfo,
+                                  PBOOLEAN Again);
 typedef BOOLEAN (*PHW_RESET_BUS)(PVOID DeviceExtension, ULONG PathId);
 typedef BOOLEAN (*PHW_ADAPTER_STATE)(PVOID DeviceExtension, PVOID Context, BOOLEAN SaveState);
 typedef SCSI_ADAPTER_CONTROL_STATUS (*PHW_ADAPTER_CONTROL)(PVOID DeviceExtension,
@@ -326,16 +326,13 @@ PVOID ScsiPortGetDeviceBase(PVOID HwDeviceExtension, INTERFACE_TYPE BusType,
 VOID ScsiPortFreeDeviceBase(PVOID HwDeviceExtension, PVOID MappedAddress);
 SCSI_PHYSICAL_ADDRESS ScsiPortConvertUlongToPhysicalAddress(ULONG UlongAddress);
 PVOID ScsiPortGetUncachedExtension(PVOID HwDeviceExtension,
-                                   PPORT_CONFIGURATION_INFORMATION ConfigInfo,
-                                   ULONG NumberOfBytes);
-SCSI_PHYSICAL_ADDRESS ScsiPortGetPhysicalAddress(PVOID HwDeviceExtension,
-                                                 PSCSI_REQUEST_BLOCK Srb, PVOID VirtualAddress,
-                                                 PULONG Length);
+                                   PPORT_CONFIGURATION_INFORMATION ConfigInfo, ULONG NumberOfBytes);
+SCSI_PHYSICAL_ADDRESS ScsiPortGetPhysicalAddress(PVOID HwDeviceExtension, PSCSI_REQUEST_BLOCK Srb,
+                                                 PVOID VirtualAddress, PULONG Length);
 ULONG ScsiPortGetBusData(PVOID DeviceExtension, ULONG BusDataType, ULONG SystemIoBusNumber,
                          ULONG SlotNumber, PVOID Buffer, ULONG Length);
-ULONG ScsiPortSetBusDataByOffset(PVOID DeviceExtension, ULONG BusDataType,
-                                 ULONG SystemIoBusNumber, ULONG SlotNumber, PVOID Buffer,
-                                 ULONG Offset, ULONG Length);
+ULONG ScsiPortSetBusDataByOffset(PVOID DeviceExtension, ULONG BusDataType, ULONG SystemIoBusNumber,
+                                 ULONG SlotNumber, PVOID Buffer, ULONG Offset, ULONG Length);
 
 UCHAR ScsiPortReadPortUchar(PUCHAR Port);
 USHORT ScsiPortReadPortUshort(PUSHORT Port);
@@ -366,8 +363,7 @@ VOID ScsiPortWriteRegisterBufferUlong(PULONG Register, PULONG Buffer, ULONG Coun
 PVOID ScsiPortGetLogicalUnit(PVOID HwDeviceExtension, UCHAR PathId, UCHAR TargetId, UCHAR Lun);
 // RequestComplete takes the request; RequestTimerCall the routine and the interval in
 // microseconds; NextRequest and ResetDetected take nothing more.
-VOID ScsiPortNotification(SCSI_NOTIFICATION_TYPE NotificationType, PVOID HwDeviceExtension,
-                          ...);
+VOID ScsiPortNotification(SCSI_NOTIFICATION_TYPE NotificationType, PVOID HwDeviceExtension, ...);
 VOID ScsiPortCompleteRequest(PVOID HwDeviceExtension, UCHAR PathId, UCHAR TargetId, UCHAR Lun,
                              UCHAR SrbStatus);
 VOID ScsiPortLogError(PVOID HwDeviceExtension, PSCSI_REQUEST_BLOCK Srb, UCHAR PathId,

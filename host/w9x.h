@@ -12,8 +12,8 @@ extern "C" {
 
 // Devices
 enum : USHORT {
-    VXD_DEVICE_VMM = 0x0001,     // virtual machine manager
-    VXD_DEVICE_CONFIGMG = 0x0033 // configuration manager
+    VXD_DEVICE_VMM = 0x0001,      // virtual machine manager
+    VXD_DEVICE_CONFIGMG = 0x0033  // configuration manager
 };
 
 // Services of the virtual machine manager
@@ -29,9 +29,9 @@ enum : USHORT {
 
 // Services of the configuration manager
 enum : USHORT {
-    CONFIGMG_GET_PARENT = 0x0003,              // (&parent, devnode, flags) -> CR_ code
-    CONFIGMG_GET_DEVNODE_KEY_NAME = 0x003D,    // (devnode, 0, buffer, size, flags) -> CR_ code
-    CONFIGMG_READ_REGISTRY_VALUE = 0x003E,     // (devnode, 0, name, type, buffer, &size, flags)
+    CONFIGMG_GET_PARENT = 0x0003,            // (&parent, devnode, flags) -> CR_ code
+    CONFIGMG_GET_DEVNODE_KEY_NAME = 0x003D,  // (devnode, 0, buffer, size, flags) -> CR_ code
+    CONFIGMG_READ_REGISTRY_VALUE = 0x003E,   // (devnode, 0, name, type, buffer, &size, flags)
 };
 
 // Registry results of the virtual machine manager

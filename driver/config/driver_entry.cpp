@@ -3,9 +3,8 @@
 #include "driver/config/entry_points.h"
 #include "driver/core/adapter.h"
 #include "driver/core/build.h"
-#include "host/runtime.h"
-
 #include "driver/platformnt/nt_registry.h"
+#include "host/runtime.h"
 
 namespace quell {
 namespace {
@@ -54,7 +53,7 @@ VOID FillRegistration(HW_INITIALIZATION_DATA& Data, CHAR (&VendorId)[4], CHAR (&
 }  // namespace quell
 
 extern "C" __attribute__((visibility("default"))) ULONG DriverEntry(PVOID Argument1,
-                                                                     PVOID Argument2) {
+                                                                    PVOID Argument2) {
     using namespace quell;
 
     // The record and the identifier texts live in this frame for the duration of the call;

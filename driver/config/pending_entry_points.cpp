@@ -1,16 +1,10 @@
-// Entry routines whose subsystems are not built yet. Each answers as a driver that has found
-// no adapter: discovery claims nothing, so the port driver never calls the others. Every
-// routine moves to its own subsystem's file when that subsystem is built.
+// Entry routines whose subsystems are not built yet. Each answers as an adapter that cannot
+// serve: initialisation fails, so the port driver sends no request. Every routine moves to its
+// own subsystem's file when that subsystem is built.
 
 #include "driver/config/entry_points.h"
 
 namespace quell {
-
-ULONG MiniportFindAdapter(PVOID, PVOID, PVOID, PCHAR, PPORT_CONFIGURATION_INFORMATION,
-                          PBOOLEAN Again) {
-    *Again = FALSE;
-    return SP_RETURN_NOT_FOUND;
-}
 
 BOOLEAN MiniportInitialize(PVOID) { return FALSE; }
 

@@ -12,29 +12,29 @@ inline constexpr UCHAR kInitiatorId = 7;
 
 // Where the adapter's single active nexus is (BusState).
 enum BUS_STATE : ULONG {
-    BUS_STATE_CONNECTED = 0,      // an information phase is being served by the interrupt side
-    BUS_STATE_SELECTING = 1,      // selection sequence started by the launch
-    BUS_STATE_DATA_PIO = 3,       // data phase moved by programmed I/O
-    BUS_STATE_COMPLETED = 7,      // COMMAND COMPLETE or an invalid phase: complete at bus free
-    BUS_STATE_IDLE = 9,           // no nexus: a command may be launched
-    BUS_STATE_DISCONNECTING = 10, // SAVE DATA POINTER or DISCONNECT: the request stays with its LU
-    BUS_STATE_RESELECTED = 11,    // reselected: nexus restored
+    BUS_STATE_CONNECTED = 0,       // an information phase is being served by the interrupt side
+    BUS_STATE_SELECTING = 1,       // selection sequence started by the launch
+    BUS_STATE_DATA_PIO = 3,        // data phase moved by programmed I/O
+    BUS_STATE_COMPLETED = 7,       // COMMAND COMPLETE or an invalid phase: complete at bus free
+    BUS_STATE_IDLE = 9,            // no nexus: a command may be launched
+    BUS_STATE_DISCONNECTING = 10,  // SAVE DATA POINTER or DISCONNECT: the request stays with its LU
+    BUS_STATE_RESELECTED = 11,     // reselected: nexus restored
 };
 
 // Transfer modes (AdapterTransferMode, TARGET_STATE.TransferMode, LU_EXTENSION.TransferMode).
 enum TRANSFER_MODE : UCHAR {
-    TRANSFER_MODE_FIFO_PORT = 0,   // programmed I/O through the FIFO data register
-    TRANSFER_MODE_BUS_MASTER = 3,  // the chip follows a scatter/gather table
-    TRANSFER_MODE_FIFO_WINDOW = 5, // programmed I/O through the memory window
+    TRANSFER_MODE_FIFO_PORT = 0,    // programmed I/O through the FIFO data register
+    TRANSFER_MODE_BUS_MASTER = 3,   // the chip follows a scatter/gather table
+    TRANSFER_MODE_FIFO_WINDOW = 5,  // programmed I/O through the memory window
 };
 
 // TARGET_STATE.Flags
 enum : UCHAR {
-    TARGET_NEGOTIATED = 0x01,       // negotiation done or under way: no SDTR is offered
+    TARGET_NEGOTIATED = 0x01,  // negotiation done or under way: no SDTR is offered
     TARGET_NEVER_NEGOTIATE = 0x02,
-    TARGET_SDTR_OUTSTANDING = 0x04, // our SDTR was sent and its answer is outstanding
-    TARGET_COMMON_BUFFER = 0x08,    // bus-master data goes through the common buffer
-    TARGET_ANSWERED_SDTR = 0x80,    // we answered an SDTR the target started
+    TARGET_SDTR_OUTSTANDING = 0x04,  // our SDTR was sent and its answer is outstanding
+    TARGET_COMMON_BUFFER = 0x08,     // bus-master data goes through the common buffer
+    TARGET_ANSWERED_SDTR = 0x80,     // we answered an SDTR the target started
     // Flags after a target-initiated SDTR accepted with a non-zero offset.
     TARGET_FLAGS_TARGET_SDTR_AGREED = 0xFB,
 };
@@ -42,7 +42,7 @@ enum : UCHAR {
 // OptionFlags
 enum : USHORT {
     OPTION_NO_DISCONNECT = 0x0001,
-    OPTION_SCSI1 = 0x0002,
+    OPTION_SCSI1 = 0x0010,
     OPTION_ULTRA = 0x0020,
     OPTION_AUTO_PROGRAM = 0x0040,
     OPTION_NO_SG = 0x0080,
@@ -97,8 +97,8 @@ typedef struct _TARGET_STATE {
     UCHAR SyncOffset;      // REQ/ACK offset 0 to 15; 0 = asynchronous
     UCHAR AckWidthClass;   // 0 to 3
     UCHAR TransferMode;
-    UCHAR SrbFlagsLow;     // low byte of the latest command's SrbFlags
-    UCHAR TimingQuirk;     // non-zero: IDX_17 gets 0x02 when this target is on the bus
+    UCHAR SrbFlagsLow;  // low byte of the latest command's SrbFlags
+    UCHAR TimingQuirk;  // non-zero: IDX_17 gets 0x02 when this target is on the bus
 } TARGET_STATE, *PTARGET_STATE;
 
 inline constexpr ULONG kSegmentListEntries = 18;
@@ -171,8 +171,8 @@ typedef struct _ADAPTER_EXTENSION {
 inline constexpr ULONG kSrbExtensionSize = 232;
 inline constexpr ULONG kCommandAreaSize = 80;
 inline constexpr ULONG kSgTableBytes = kSrbExtensionSize - kCommandAreaSize;
-inline constexpr ULONG kSgEntriesAligned = kSgTableBytes / sizeof(SG_ENTRY);         // 19
-inline constexpr ULONG kSgEntriesRealigned = (kSgTableBytes - 4) / sizeof(SG_ENTRY); // 18
+inline constexpr ULONG kSgEntriesAligned = kSgTableBytes / sizeof(SG_ENTRY);          // 19
+inline constexpr ULONG kSgEntriesRealigned = (kSgTableBytes - 4) / sizeof(SG_ENTRY);  // 18
 
 static_assert(kSgEntriesAligned == 19 && kSgEntriesRealigned == 18,
               "the SRB extension holds 19 entries when aligned, 18 when it had to be aligned");

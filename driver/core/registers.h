@@ -8,6 +8,8 @@
 
 namespace quell {
 
+// clang-format off
+
 // ---- Direct registers (offset, width, direction) --------------------------------------------
 
 inline constexpr ULONG IRQ_STATUS = 0x00;  // 16 R: pending causes
@@ -147,6 +149,8 @@ enum SCSI_PHASE : UCHAR {
     PHASE_STATUS = 6,
     PHASE_MESSAGE_IN = 7,
 };
+
+// clang-format on
 
 // ---- Access helpers ----------------------------------------------------------------------------
 // Every register access goes through the port driver's routines at PortBase + offset.

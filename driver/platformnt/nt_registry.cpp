@@ -13,7 +13,8 @@ namespace {
 constexpr WCHAR kServiceParametersPath[] =
     u"\\REGISTRY\\MACHINE\\SYSTEM\\ControlSet001\\Services\\quellnt\\Parameters";
 constexpr WCHAR kPnpInterfaceSubkey[] = u"\\PnpInterface";
-constexpr WCHAR kPciEnumerationPath[] = u"\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\PCI";
+constexpr WCHAR kPciEnumerationPath[] =
+    u"\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\PCI";
 
 // Room for the parameters path with "\PnpInterface" appended in place.
 constexpr ULONG kPathCharacters = 128;

@@ -7,6 +7,8 @@
 
 namespace quell::sim {
 
+class PciConfigSpace;
+
 class NtKernel {
 public:
     NtKernel();
@@ -39,6 +41,10 @@ public:
     void SetIrql(KIRQL irql) { irql_ = irql; }
     KIRQL Irql() const { return irql_; }
 
+    // The configuration space HalGetBusData reads; without one every read returns nothing.
+    void AttachPci(const PciConfigSpace& pci) { pci_ = &pci; }
+    const PciConfigSpace* Pci() const { return pci_; }
+
     Registry& registry() { return registry_; }
     const Registry& registry() const { return registry_; }
 
@@ -48,6 +54,7 @@ private:
     ULONG build_ = 2195;
     KIRQL irql_ = PASSIVE_LEVEL;
     Registry registry_;
+    const PciConfigSpace* pci_ = nullptr;
 };
 
 }  // namespace quell::sim

@@ -38,8 +38,8 @@ NTSTATUS ZwCreateKey(PHANDLE KeyHandle, ACCESS_MASK, POBJECT_ATTRIBUTES ObjectAt
 
 NTSTATUS ZwClose(HANDLE Handle) { return NtKernel::Current(__func__).registry().Close(Handle); }
 
-NTSTATUS ZwSetValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName, ULONG, ULONG Type,
-                       PVOID Data, ULONG DataSize) {
+NTSTATUS ZwSetValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName, ULONG, ULONG Type, PVOID Data,
+                       ULONG DataSize) {
     return NtKernel::Current(__func__).registry().SetValueKey(KeyHandle, ValueName, Type, Data,
                                                               DataSize);
 }

@@ -148,7 +148,8 @@ std::vector<std::u16string> Registry::SubkeyNames(std::u16string_view path) cons
 }
 
 NTSTATUS Registry::OpenKey(PHANDLE key, const OBJECT_ATTRIBUTES* attributes) {
-    if (key == nullptr || attributes == nullptr || attributes->Length != sizeof(OBJECT_ATTRIBUTES)) {
+    if (key == nullptr || attributes == nullptr ||
+        attributes->Length != sizeof(OBJECT_ATTRIBUTES)) {
         return STATUS_INVALID_PARAMETER;
     }
     const auto path = NameOf(attributes);
@@ -159,9 +160,9 @@ NTSTATUS Registry::OpenKey(PHANDLE key, const OBJECT_ATTRIBUTES* attributes) {
     return STATUS_SUCCESS;
 }
 
-NTSTATUS Registry::CreateKey(PHANDLE key, const OBJECT_ATTRIBUTES* attributes,
-                             PULONG disposition) {
-    if (key == nullptr || attributes == nullptr || attributes->Length != sizeof(OBJECT_ATTRIBUTES)) {
+NTSTATUS Registry::CreateKey(PHANDLE key, const OBJECT_ATTRIBUTES* attributes, PULONG disposition) {
+    if (key == nullptr || attributes == nullptr ||
+        attributes->Length != sizeof(OBJECT_ATTRIBUTES)) {
         return STATUS_INVALID_PARAMETER;
     }
     const auto path = NameOf(attributes);

@@ -21,7 +21,8 @@ WCHAR Upper(WCHAR c) { return c >= u'a' && c <= u'z' ? static_cast<WCHAR>(c - u'
 extern "C" {
 
 VOID RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString) {
-    const std::size_t bytes = SourceString == nullptr ? 0 : WideLength(SourceString) * sizeof(WCHAR);
+    const std::size_t bytes =
+        SourceString == nullptr ? 0 : WideLength(SourceString) * sizeof(WCHAR);
     DestinationString->Length = static_cast<USHORT>(bytes);
     DestinationString->MaximumLength = static_cast<USHORT>(SourceString == nullptr ? 0 : bytes + 2);
     DestinationString->Buffer = const_cast<PWSTR>(SourceString);
@@ -44,12 +45,12 @@ NTSTATUS RtlAppendUnicodeToString(PUNICODE_STRING Destination, PCWSTR Source) {
 VOID RtlInitString(PSTRING DestinationString, PCSZ SourceString) {
     const std::size_t length = SourceString == nullptr ? 0 : std::strlen(SourceString);
     DestinationString->Length = static_cast<USHORT>(length);
-    DestinationString->MaximumLength = static_cast<USHORT>(SourceString == nullptr ? 0 : length + 1);
+    DestinationString->MaximumLength =
+        static_cast<USHORT>(SourceString == nullptr ? 0 : length + 1);
     DestinationString->Buffer = const_cast<PCHAR>(SourceString);
 }
 
-NTSTATUS RtlAnsiStringToUnicodeString(PUNICODE_STRING DestinationString,
-                                      PCANSI_STRING SourceString,
+NTSTATUS RtlAnsiStringToUnicodeString(PUNICODE_STRING DestinationString, PCANSI_STRING SourceString,
                                       BOOLEAN AllocateDestinationString) {
     const std::size_t bytes = SourceString->Length * sizeof(WCHAR);
     if (bytes + sizeof(WCHAR) > 0xFFFF) return STATUS_INVALID_PARAMETER;

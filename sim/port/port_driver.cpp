@@ -24,6 +24,16 @@ PortDriver& PortDriver::Current(const char* routine) {
     return *bound_port;
 }
 
+void PortDriver::Fatal(const char* routine, const std::string& what) {
+    std::fprintf(stderr, "quell: %s: %s\n", routine, what.c_str());
+    std::abort();
+}
+
+DeviceBus& PortDriver::Bus(const char* routine) {
+    if (bus_ == nullptr) Fatal(routine, "register access on a machine without a bus");
+    return *bus_;
+}
+
 ULONG PortDriver::Initialize(PVOID argument1, PVOID argument2, const HW_INITIALIZATION_DATA* data,
                              PVOID hw_context) {
     if (data == nullptr) {
@@ -52,7 +62,14 @@ ULONG PortDriver::Initialize(PVOID argument1, PVOID argument2, const HW_INITIALI
     registration.argument2 = argument2;
     registration.hw_context = hw_context;
     registrations_.push_back(std::move(registration));
-    return initialize_result_;
+    if (!discovery_.Ready()) {
+        return initialize_result_;
+    }
+    if (memory_ == nullptr) {
+        Fatal("ScsiPortInitialize", "adapter discovery on a machine without memory");
+    }
+    const std::size_t found = discovery_.OfferAll(registrations_.back(), *memory_, mappings_);
+    return found != 0 ? initialize_result_ : kPortStatusNoSuchDevice;
 }
 
 }  // namespace quell::sim

@@ -7,6 +7,10 @@
 #include <vector>
 
 #include "host/scsiport.h"
+#include "sim/pc/device_bus.h"
+#include "sim/pc/physical_memory.h"
+#include "sim/port/device_mappings.h"
+#include "sim/port/discovery.h"
 
 namespace quell::sim {
 
@@ -51,19 +55,38 @@ public:
     // and stops the program with a message naming the routine.
     static PortDriver& Current(const char* routine);
 
-    // ScsiPortInitialize. A record whose size is neither 76 nor 80 bytes is refused.
+    // ScsiPortInitialize. A record whose size is neither 76 nor 80 bytes is refused. When
+    // discovery has configuration space, every matching PCI function is then offered to the
+    // miniport; finding none makes the call fail.
     ULONG Initialize(PVOID argument1, PVOID argument2, const HW_INITIALIZATION_DATA* data,
                      PVOID hw_context);
 
     // The status ScsiPortInitialize returns for an accepted record (a test may choose one).
     void SetInitializeResult(ULONG status) { initialize_result_ = status; }
 
+    // The bus the driver's register accesses go to and the RAM its buffers live in; both
+    // belong to the machine and outlive the port driver's use of them.
+    void AttachBus(DeviceBus& bus) { bus_ = &bus; }
+    void AttachMemory(PhysicalMemory& memory) { memory_ = &memory; }
+    DeviceBus& Bus(const char* routine);
+    PhysicalMemory* Memory() { return memory_; }
+    DeviceMappings& Mappings() { return mappings_; }
+    Discovery& discovery() { return discovery_; }
+
+    // A fault of the driver the port driver cannot let pass (a register access at an address
+    // it never handed out, for one): reported with the routine's name, then the run stops.
+    [[noreturn]] static void Fatal(const char* routine, const std::string& what);
+
     const std::vector<Registration>& Registrations() const { return registrations_; }
     void ClearRegistrations() { registrations_.clear(); }
 
 private:
     ULONG initialize_result_ = kPortStatusSuccess;
+    DeviceBus* bus_ = nullptr;
+    PhysicalMemory* memory_ = nullptr;
+    DeviceMappings mappings_;
     std::vector<Registration> registrations_;
+    Discovery discovery_;
 };
 
 }  // namespace quell::sim

@@ -1,10 +1,10 @@
 // The loadable images as a system loader sees them: DriverEntry is their only export, every
 // import is a routine the host interface declares, and loading one registers the driver.
 
+#include <elf.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <elf.h>
 #include <filesystem>
 #include <fstream>
 #include <regex>

@@ -1,10 +1,10 @@
 // Simulated time: order, cancellation and determinism of the event clock.
 
+#include "sim/time/clock.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "sim/time/clock.h"
 
 namespace quell::sim {
 namespace {

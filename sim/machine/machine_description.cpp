@@ -1,0 +1,28 @@
+#include "sim/machine/machine_description.h"
+
+#include <cstdio>
+
+namespace quell::sim {
+
+std::string EnumerationName(std::uint16_t vendor, std::uint16_t device) {
+    char name[48];
+    std::snprintf(name, sizeof(name), "VEN_%04X&DEV_%04X&SUBSYS_00000000&REV_00", vendor, device);
+    return name;
+}
+
+MachineDescription DefaultMachineDescription() {
+    MachineDescription machine;
+    machine.pci_devices = {
+        {{0, 0, 0}, 0x8086, 0x7190},  // host bridge
+        {{0, 7, 0}, 0x8086, 0x7110},  // bus bridge
+        {{0, 4, 0}, 0x104C, 0xAC1C},  // PCI-to-CardBus bridge above the adapter's bus
+    };
+    for (const PciDeviceDescription& device : machine.pci_devices) {
+        machine.registry_pci_names.push_back(EnumerationName(device.vendor, device.device));
+    }
+    machine.registry_pci_names.push_back(
+        EnumerationName(kControllerVendorId, machine.adapters.front().device_id));
+    return machine;
+}
+
+}  // namespace quell::sim
