@@ -48,6 +48,8 @@ public:
     RegisterDevice& MemoryWindow() { return window_; }
 
     bool InterruptLine() const { return line_; }
+    // Told of every change of the line. It may run inside a clock event or a register access,
+    // so it only notes the change: whoever delivers the interrupt does so afterwards.
     void SetInterruptCallback(std::function<void(bool)> callback) {
         interrupt_callback_ = std::move(callback);
     }

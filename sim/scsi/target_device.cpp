@@ -184,6 +184,10 @@ void TargetDevice::BeginData() {
         return;
     }
     if (!FireFaults(Moment::InData)) return;
+    if (!messages_.empty()) {
+        Continue();  // a message of the fault goes first
+        return;
+    }
     std::size_t chunk = nexus.data.size() - nexus.position;
     const auto& disconnect = knobs_.disconnect;
     if (nexus.disconnect_allowed && disconnect.mode == DisconnectMode::InData &&
@@ -492,7 +496,11 @@ bool TargetDevice::Fire(const Fault& fault) {
         case FaultKind::SkipMessageOut: return true;  // applied where the command is decided
         case FaultKind::UnexpectedBusFree: Abandon(); return false;
         case FaultKind::InvalidPhase:
-            link_.Send(fault.amount == 3 ? Phase::Invalid3 : Phase::Invalid1, {0});
+            if (fault.amount == 3) {
+                link_.Send(Phase::Invalid3, {0});  // I/O asserted: a byte toward the initiator
+            } else {
+                link_.Receive(Phase::Invalid1, 1);
+            }
             Later(knobs_.invalid_phase_hold, [this] { Abandon(); });
             return false;
         case FaultKind::StuckReq: link_.StickReqAtNextByte(); return true;

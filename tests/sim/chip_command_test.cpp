@@ -417,3 +417,97 @@ INSTANTIATE_TEST_SUITE_P(Resets, BusResetTest,
 
 }  // namespace
 }  // namespace quell::sim::chip::test
+
+namespace quell::sim::chip::test {
+namespace {
+
+// A target fault, and what the driver's interrupt loop sees of it.
+struct FaultCase {
+    const char* name;
+    Fault fault;
+    std::function<void(ChipBench&, const CommandTrace&)> check;
+};
+
+class TargetFaultTest : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(TargetFaultTest, ReachesTheDriverAsTheBusShowsIt) {
+    ChipBench bench;
+    TargetKnobs knobs = ChipBench::Quiet();
+    knobs.faults = {GetParam().fault};
+    bench.AddDisk(2, knobs);
+    bench.Initialize();
+    auto buffer = bench.memory.Allocate(2048, PagePlacement::Contiguous);
+    const std::uint32_t pieces[] = {2048};
+    bench.BuildTable(buffer, pieces);
+    bench.Launch(2, Read10(0, 4), 2048);
+    const CommandTrace trace = bench.Serve(true, 5 * kMillisecond);
+    GetParam().check(bench, trace);
+    EXPECT_TRUE(bench.errors.Empty()) << bench.errors.Summary();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, TargetFaultTest,
+    ::testing::Values(
+        FaultCase{"busy", {FaultKind::Busy, Trigger::Always(), Moment::AfterCommand},
+                  [](ChipBench&, const CommandTrace& t) {
+                      EXPECT_TRUE(t.completed);
+                      EXPECT_EQ(t.status, 0x08);
+                  }},
+        FaultCase{"reservation conflict",
+                  {FaultKind::ReservationConflict, Trigger::Always(), Moment::AfterCommand},
+                  [](ChipBench&, const CommandTrace& t) { EXPECT_EQ(t.status, 0x18); }},
+        FaultCase{"short transfer", {FaultKind::ShortTransfer, Trigger::Always(), Moment::AfterCommand, 0, 100},
+                  [](ChipBench& b, const CommandTrace& t) {
+                      EXPECT_TRUE(t.completed);
+                      EXPECT_EQ(t.status, 0);
+                      EXPECT_EQ(b.bytes_transferred, 2048u - 100);
+                  }},
+        FaultCase{"unexpected bus free in data",
+                  {FaultKind::UnexpectedBusFree, Trigger::Always(), Moment::InData, 1024},
+                  [](ChipBench& b, const CommandTrace& t) {
+                      EXPECT_TRUE(t.unexpected_free);
+                      EXPECT_EQ(t.events.back() & 0x2C46, 0x0042);  // data stop and bus free only
+                      EXPECT_EQ(b.bytes_transferred, 1024u);
+                  }},
+        FaultCase{"invalid phase", {FaultKind::InvalidPhase, Trigger::Always(), Moment::BeforeStatus},
+                  [](ChipBench&, const CommandTrace& t) {
+                      EXPECT_TRUE(std::any_of(t.irq.begin(), t.irq.end(),
+                                              [](std::uint16_t irq) { return (irq & 0x0027) == 0x0021; }));
+                      EXPECT_TRUE(t.completed);  // ended by the bus free, as a failed request
+                  }},
+        FaultCase{"stuck REQ", {FaultKind::StuckReq, Trigger::Always(), Moment::InStatus},
+                  [](ChipBench& b, const CommandTrace& t) {
+                      EXPECT_FALSE(t.completed);
+                      EXPECT_EQ(b.R8(r::BUS_MONITOR) & 0x3F, 0x3E);  // REQ and ACK up in STATUS
+                  }},
+        FaultCase{"stuck ACK", {FaultKind::StuckAck, Trigger::Always(), Moment::BeforeStatus},
+                  [](ChipBench& b, const CommandTrace& t) {
+                      EXPECT_FALSE(t.completed);
+                      EXPECT_TRUE(b.R8(r::BUS_MONITOR) & r::MON_ACK);
+                  }},
+        FaultCase{"restore pointers", {FaultKind::RestorePointers, Trigger::Always(), Moment::InData, 1536},
+                  [](ChipBench&, const CommandTrace& t) {
+                      EXPECT_TRUE(t.all_events & 0x0080);  // stopped for the message
+                      EXPECT_EQ(t.messages_in, std::vector<std::uint8_t>{0x03});
+                  }}),
+    [](const auto& info) { return std::string(1, char('A' + info.index)); });
+
+TEST(ChipCommandPulledTest, CardPulledInTheMiddleOfACommandReadsAllOnes) {
+    ChipConfig config;
+    ChipBench bench(config);
+    bench.AddDisk(1);
+    bench.Initialize();
+    auto buffer = bench.memory.Allocate(4096, PagePlacement::Contiguous);
+    const std::uint32_t pieces[] = {4096};
+    bench.BuildTable(buffer, pieces);
+    bench.Launch(1, Read10(0, 8), 4096);
+    bench.RunUntil([&] { return scsi::IsDataPhase(scsi::PhaseOf(bench.bus.Lines().control)); });
+    bench.chip.Pull();
+    EXPECT_EQ(bench.R16(r::IRQ_STATUS), 0xFFFF);
+    EXPECT_FALSE(bench.chip.InterruptLine());
+    bench.Pass(kMillisecond);
+    EXPECT_TRUE(bench.errors.Empty()) << bench.errors.Summary();
+}
+
+}  // namespace
+}  // namespace quell::sim::chip::test
