@@ -4,14 +4,31 @@
 
 namespace quell::sim {
 
+AccessCosts::AccessCosts(SimTime read, SimTime write) {
+    for (const AddressSpace space : {AddressSpace::Io, AddressSpace::Memory}) {
+        for (const AccessWidth width : {AccessWidth::Byte, AccessWidth::Word, AccessWidth::Dword}) {
+            Set(space, width, AccessKind::Read, read);
+            Set(space, width, AccessKind::StringRead, read);
+            Set(space, width, AccessKind::Write, write);
+            Set(space, width, AccessKind::StringWrite, write);
+        }
+    }
+}
+
+std::size_t AccessCosts::Index(AddressSpace space, AccessWidth width, AccessKind kind) {
+    const std::size_t width_index = width == AccessWidth::Byte   ? 0
+                                    : width == AccessWidth::Word ? 1
+                                                                 : 2;
+    return (static_cast<std::size_t>(space) * 3 + width_index) * 4 + static_cast<std::size_t>(kind);
+}
+
 void DeviceBus::Map(AddressSpace space, std::uint64_t base, std::uint32_t length,
                     RegisterDevice& device, std::string name) {
     if (length == 0) {
         throw std::invalid_argument("bus range " + name + " has no length");
     }
     for (const auto& [key, range] : ranges_) {
-        if (key.first == space && base < range.base + range.length &&
-            range.base < base + length) {
+        if (key.first == space && base < range.base + range.length && range.base < base + length) {
             throw std::invalid_argument("bus range " + name + " overlaps " + range.name);
         }
     }
@@ -36,8 +53,9 @@ void DeviceBus::Spend(SimTime cost) {
     if (clock_ != nullptr) clock_->Advance(cost);
 }
 
-std::uint32_t DeviceBus::Read(AddressSpace space, std::uint64_t address, AccessWidth width) {
-    Spend(costs_.read);
+std::uint32_t DeviceBus::Read(AddressSpace space, std::uint64_t address, AccessWidth width,
+                              bool string_element) {
+    Spend(costs_.Of(space, width, string_element ? AccessKind::StringRead : AccessKind::Read));
     ++counters_[{space, address}].reads;
     const auto decoded = Decode(space, address);
     if (!decoded) {
@@ -48,8 +66,8 @@ std::uint32_t DeviceBus::Read(AddressSpace space, std::uint64_t address, AccessW
 }
 
 void DeviceBus::Write(AddressSpace space, std::uint64_t address, AccessWidth width,
-                      std::uint32_t value) {
-    Spend(costs_.write);
+                      std::uint32_t value, bool string_element) {
+    Spend(costs_.Of(space, width, string_element ? AccessKind::StringWrite : AccessKind::Write));
     ++counters_[{space, address}].writes;
     const auto decoded = Decode(space, address);
     if (!decoded) {

@@ -3,6 +3,8 @@
 // counted per register, so that a run shows where the driver spends its bus cycles.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -14,12 +16,35 @@
 
 namespace quell::sim {
 
-enum class AddressSpace : std::uint8_t { Io, Memory };
+enum class AddressSpace : std::uint8_t { Io = 0, Memory = 1 };
 
-// What one register access costs on a 33 MHz PCI bus (see docs/host-timing.md).
-struct AccessCosts {
-    SimTime read = 600;   // reads are not posted: the processor waits for the target
-    SimTime write = 240;  // posted writes: the bridge takes them and lets the processor go
+// Whether an access is a single read or write, or one element of a string access (the
+// processor's repeated input and output instructions, or a copy through a memory window).
+enum class AccessKind : std::uint8_t { Read, Write, StringRead, StringWrite };
+
+// What one register access costs, by space, width and kind; a string access costs its
+// element's figure once per element. The defaults are those of a 33 MHz PCI host (see
+// docs/host-timing.md): reads are not posted, so the processor waits for the target;
+// writes are posted, so the host bridge takes them and lets the processor go.
+class AccessCosts {
+public:
+    static constexpr SimTime kDefaultRead = 600;
+    static constexpr SimTime kDefaultWrite = 240;
+
+    AccessCosts() : AccessCosts(kDefaultRead, kDefaultWrite) {}
+    // Every read (single or string element) costs `read`, every write `write`.
+    AccessCosts(SimTime read, SimTime write);
+
+    SimTime Of(AddressSpace space, AccessWidth width, AccessKind kind) const {
+        return table_[Index(space, width, kind)];
+    }
+    void Set(AddressSpace space, AccessWidth width, AccessKind kind, SimTime cost) {
+        table_[Index(space, width, kind)] = cost;
+    }
+
+private:
+    static std::size_t Index(AddressSpace space, AccessWidth width, AccessKind kind);
+    std::array<SimTime, 2 * 3 * 4> table_{};
 };
 
 struct RegisterCounters {
@@ -45,9 +70,12 @@ public:
     std::optional<Decoded> Decode(AddressSpace space, std::uint64_t address) const;
 
     // One access, at its cost in simulated time. An address nothing decodes reads all ones
-    // (nobody drives the bus) and ignores writes; both are counted as unclaimed.
-    std::uint32_t Read(AddressSpace space, std::uint64_t address, AccessWidth width);
-    void Write(AddressSpace space, std::uint64_t address, AccessWidth width, std::uint32_t value);
+    // (nobody drives the bus) and ignores writes; both are counted as unclaimed. A string
+    // access is made of one call per element with `string_element` set.
+    std::uint32_t Read(AddressSpace space, std::uint64_t address, AccessWidth width,
+                       bool string_element = false);
+    void Write(AddressSpace space, std::uint64_t address, AccessWidth width, std::uint32_t value,
+               bool string_element = false);
 
     void SetCosts(const AccessCosts& costs) { costs_ = costs; }
     const AccessCosts& Costs() const { return costs_; }

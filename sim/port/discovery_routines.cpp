@@ -56,7 +56,7 @@ ULONG ScsiPortSetBusDataByOffset(PVOID DeviceExtension, ULONG BusDataType, ULONG
 }
 
 // The configuration side of the uncached extension: one block per adapter, which the machine
-// may refuse. (The run time's allocation core takes this over when the two are joined.)
+// may refuse. The run time takes the block over with the adapter (PortDriver::AdoptAdapter).
 PVOID ScsiPortGetUncachedExtension(PVOID HwDeviceExtension, PPORT_CONFIGURATION_INFORMATION,
                                    ULONG NumberOfBytes) {
     PortDriver& port = PortDriver::Current(__func__);
@@ -65,22 +65,6 @@ PVOID ScsiPortGetUncachedExtension(PVOID HwDeviceExtension, PPORT_CONFIGURATION_
     }
     return port.discovery().GetUncachedExtension(__func__, HwDeviceExtension, NumberOfBytes,
                                                  *port.Memory());
-}
-
-// Discovery's physical addresses: simulated memory only. (To be replaced by the run time's
-// ScsiPortGetPhysicalAddress, which also serves request buffers, when the two are joined.)
-SCSI_PHYSICAL_ADDRESS ScsiPortGetPhysicalAddress(PVOID, PSCSI_REQUEST_BLOCK, PVOID VirtualAddress,
-                                                 PULONG Length) {
-    PortDriver& port = PortDriver::Current(__func__);
-    const auto translation =
-        port.Memory() != nullptr ? port.Memory()->ToPhysical(VirtualAddress) : std::nullopt;
-    if (!translation) {
-        PortDriver::Fatal(__func__, "address is not simulated memory");
-    }
-    if (Length != nullptr) *Length = translation->contiguous;
-    SCSI_PHYSICAL_ADDRESS address;
-    address.QuadPart = static_cast<LONGLONG>(translation->physical);
-    return address;
 }
 
 }  // extern "C"

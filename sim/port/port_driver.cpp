@@ -34,6 +34,65 @@ DeviceBus& PortDriver::Bus(const char* routine) {
     return *bus_;
 }
 
+Clock& PortDriver::TheClock(const char* routine) {
+    if (clock_ == nullptr) Fatal(routine, "the machine has no clock attached to the port driver");
+    return *clock_;
+}
+
+PhysicalMemory& PortDriver::TheMemory(const char* routine) {
+    if (memory_ == nullptr) Fatal(routine, "the machine has no memory attached to the port driver");
+    return *memory_;
+}
+
+Adapter& PortDriver::AddAdapter(const Registration& registration, AdapterSetup setup) {
+    adapters_.push_back(std::make_unique<Adapter>(*this, adapters_.size(), registration,
+                                                  std::move(setup), nullptr));
+    return *adapters_.back();
+}
+
+Adapter& PortDriver::AdoptAdapter(const Registration& registration, const OfferedAdapter& found,
+                                  AdapterSetup setup) {
+    adapters_.push_back(
+        std::make_unique<Adapter>(*this, adapters_.size(), registration, std::move(setup), &found));
+    return *adapters_.back();
+}
+
+Adapter* PortDriver::AdapterOf(const void* device_extension) {
+    for (const auto& adapter : adapters_) {
+        if (adapter->DeviceExtension() == device_extension) return adapter.get();
+    }
+    return nullptr;
+}
+
+Adapter& PortDriver::AdapterFor(const char* routine, const void* device_extension) {
+    Adapter* adapter = AdapterOf(device_extension);
+    if (adapter == nullptr) Fatal(routine, "called with a device extension of no adapter");
+    return *adapter;
+}
+
+void PortDriver::RemoveAdapter(Adapter& adapter) {
+    std::erase_if(adapters_, [&](const auto& held) { return held.get() == &adapter; });
+}
+
+void PortDriver::CollectModelErrors(std::size_t adapter) {
+    if (memory_ == nullptr) return;
+    const auto& faults = memory_->DmaFaults();
+    for (; dma_faults_reported_ < faults.size(); ++dma_faults_reported_) {
+        RecordViolation(adapter, "model error: " + faults[dma_faults_reported_]);
+    }
+}
+
+void PortDriver::RecordViolation(std::size_t adapter, std::string what) {
+    violations_.push_back(
+        Violation{adapter, clock_ != nullptr ? clock_->Now() : 0, std::move(what)});
+}
+
+std::vector<std::string> PortDriver::ViolationTexts() const {
+    std::vector<std::string> texts;
+    for (const Violation& violation : violations_) texts.push_back(violation.what);
+    return texts;
+}
+
 ULONG PortDriver::Initialize(PVOID argument1, PVOID argument2, const HW_INITIALIZATION_DATA* data,
                              PVOID hw_context) {
     if (data == nullptr) {

@@ -16,38 +16,42 @@ namespace {
 
 template <typename T>
 constexpr AccessWidth WidthOf() {
-    return sizeof(T) == 1 ? AccessWidth::Byte : sizeof(T) == 2 ? AccessWidth::Word : AccessWidth::Dword;
+    return sizeof(T) == 1   ? AccessWidth::Byte
+           : sizeof(T) == 2 ? AccessWidth::Word
+                            : AccessWidth::Dword;
 }
 
 template <typename T>
-T ReadPort(const char* routine, const T* port) {
+T ReadPort(const char* routine, const T* port, bool string_element = false) {
     return static_cast<T>(PortDriver::Current(routine).Bus(routine).Read(
-        AddressSpace::Io, reinterpret_cast<std::uintptr_t>(port), WidthOf<T>()));
+        AddressSpace::Io, reinterpret_cast<std::uintptr_t>(port), WidthOf<T>(), string_element));
 }
 
 template <typename T>
-void WritePort(const char* routine, T* port, T value) {
-    PortDriver::Current(routine).Bus(routine).Write(
-        AddressSpace::Io, reinterpret_cast<std::uintptr_t>(port), WidthOf<T>(), value);
+void WritePort(const char* routine, T* port, T value, bool string_element = false) {
+    PortDriver::Current(routine).Bus(routine).Write(AddressSpace::Io,
+                                                    reinterpret_cast<std::uintptr_t>(port),
+                                                    WidthOf<T>(), value, string_element);
 }
 
 // String forms on a port: every element is one access to the same port.
 template <typename T>
 void ReadPortString(const char* routine, const T* port, T* buffer, ULONG count) {
-    for (ULONG i = 0; i < count; ++i) buffer[i] = ReadPort(routine, port);
+    for (ULONG i = 0; i < count; ++i) buffer[i] = ReadPort(routine, port, true);
 }
 
 template <typename T>
 void WritePortString(const char* routine, T* port, const T* buffer, ULONG count) {
-    for (ULONG i = 0; i < count; ++i) WritePort(routine, port, buffer[i]);
+    for (ULONG i = 0; i < count; ++i) WritePort(routine, port, buffer[i], true);
 }
 
 // A register address is a device mapping or simulated memory; anything else is a driver fault.
 template <typename T>
-T ReadRegister(const char* routine, const T* address) {
+T ReadRegister(const char* routine, const T* address, bool string_element = false) {
     PortDriver& port = PortDriver::Current(routine);
     if (const auto bus_address = port.Mappings().ToBusAddress(address)) {
-        return static_cast<T>(port.Bus(routine).Read(AddressSpace::Memory, *bus_address, WidthOf<T>()));
+        return static_cast<T>(port.Bus(routine).Read(AddressSpace::Memory, *bus_address,
+                                                     WidthOf<T>(), string_element));
     }
     if (port.Memory() == nullptr || !port.Memory()->ToPhysical(address)) {
         PortDriver::Fatal(routine, "address is neither a device mapping nor simulated memory");
@@ -58,10 +62,11 @@ T ReadRegister(const char* routine, const T* address) {
 }
 
 template <typename T>
-void WriteRegister(const char* routine, T* address, T value) {
+void WriteRegister(const char* routine, T* address, T value, bool string_element = false) {
     PortDriver& port = PortDriver::Current(routine);
     if (const auto bus_address = port.Mappings().ToBusAddress(address)) {
-        port.Bus(routine).Write(AddressSpace::Memory, *bus_address, WidthOf<T>(), value);
+        port.Bus(routine).Write(AddressSpace::Memory, *bus_address, WidthOf<T>(), value,
+                                string_element);
         return;
     }
     if (port.Memory() == nullptr || !port.Memory()->ToPhysical(address)) {
@@ -73,12 +78,12 @@ void WriteRegister(const char* routine, T* address, T value) {
 // String forms on registers walk successive addresses, as a memory copy does.
 template <typename T>
 void ReadRegisterString(const char* routine, const T* address, T* buffer, ULONG count) {
-    for (ULONG i = 0; i < count; ++i) buffer[i] = ReadRegister(routine, address + i);
+    for (ULONG i = 0; i < count; ++i) buffer[i] = ReadRegister(routine, address + i, true);
 }
 
 template <typename T>
 void WriteRegisterString(const char* routine, T* address, const T* buffer, ULONG count) {
-    for (ULONG i = 0; i < count; ++i) WriteRegister(routine, address + i, buffer[i]);
+    for (ULONG i = 0; i < count; ++i) WriteRegister(routine, address + i, buffer[i], true);
 }
 
 }  // namespace

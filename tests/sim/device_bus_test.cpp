@@ -62,9 +62,22 @@ TEST_F(DeviceBusTest, EveryAccessCostsTimeAndIsCountedPerRegister) {
     ULONG words[3];
     ScsiPortReadPortBufferUlong(reinterpret_cast<PULONG>(0xE830), words, 3);
     ScsiPortWritePortUshort(reinterpret_cast<PUSHORT>(0xE800), 0xF000);
-    EXPECT_EQ(clock.Now(), 3 * bus.Costs().read + bus.Costs().write);
+    EXPECT_EQ(clock.Now(), 3 * AccessCosts::kDefaultRead + AccessCosts::kDefaultWrite);
     EXPECT_EQ(bus.CountersAt(AddressSpace::Io, 0xE830).reads, 3u);
     EXPECT_EQ(bus.CountersAt(AddressSpace::Io, 0xE800).writes, 1u);
+}
+
+TEST_F(DeviceBusTest, CostsAreSetPerSpaceWidthAndStringElement) {
+    AccessCosts costs;
+    costs.Set(AddressSpace::Io, AccessWidth::Dword, AccessKind::StringRead, 100);
+    costs.Set(AddressSpace::Io, AccessWidth::Byte, AccessKind::Write, 30);
+    bus.SetCosts(costs);
+    ULONG words[4];
+    ScsiPortReadPortBufferUlong(reinterpret_cast<PULONG>(0xE830), words, 4);
+    EXPECT_EQ(clock.Now(), 400u);
+    ScsiPortReadPortUlong(reinterpret_cast<PULONG>(0xE830));
+    ScsiPortWritePortUchar(reinterpret_cast<PUCHAR>(0xE810), 1);
+    EXPECT_EQ(clock.Now(), 400u + AccessCosts::kDefaultRead + 30);
 }
 
 TEST_F(DeviceBusTest, UnclaimedAddressesReadAllOnes) {
