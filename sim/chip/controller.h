@@ -62,6 +62,7 @@ public:
     const ChipConfig& Config() const { return config_; }
     SequencerState State() const { return state_; }
     std::uint64_t Starts() const { return starts_; }
+    std::uint16_t LatencyRegister() const { return latency_; }  // IDX_11 as it stands
 
     void OnBusChanged(const scsi::BusLines& before, const scsi::BusLines& after) override;
 

@@ -40,6 +40,7 @@ Machine::Machine(const MachineDescription& description) : description_(descripti
 
     port.AttachBus(bus);
     port.AttachMemory(memory);
+    port.AttachClock(clock);
     port.discovery().AttachPci(pci);
     port.discovery().AttachFirmware(pc.firmware);
     DiscoveryHost& host = port.discovery().Host();
@@ -47,11 +48,27 @@ Machine::Machine(const MachineDescription& description) : description_(descripti
     host.refuse_uncached_extension = description.refuse_uncached_extension;
 
     for (const AdapterDescription& adapter : description.adapters) AddAdapter(adapter);
+
+    // Every adapter the driver claims runs with its card's interrupt line, in the personality
+    // of the system the driver was built for.
+    port.SetAdapterSetupProvider([this](const OfferedAdapter& found) {
+        AdapterSetup setup;
+        setup.personality = personality_;
+        setup.refuse_uncached_extension = description_.refuse_uncached_extension;
+        if (AdapterHardware* card = HardwareAt(found.location)) {
+            const chip::Controller* controller = &card->Controller();
+            setup.interrupt = [controller] { return controller->InterruptLine(); };
+            for (const AdapterDescription& adapter : description_.adapters) {
+                if (adapter.location == found.location) setup.interrupt_wired = adapter.interrupt_wired;
+            }
+        }
+        return setup;
+    });
 }
 
-const IdentityRegisters* Machine::ChipAt(PciLocation location) const {
-    for (std::size_t i = 0; i < description_.adapters.size() && i < chips.size(); ++i) {
-        if (description_.adapters[i].location == location) return chips[i].get();
+AdapterHardware* Machine::HardwareAt(PciLocation location) {
+    for (std::size_t i = 0; i < description_.adapters.size() && i < cards.size(); ++i) {
+        if (description_.adapters[i].location == location) return cards[i].get();
     }
     return nullptr;
 }
@@ -68,10 +85,12 @@ void Machine::AddAdapter(const AdapterDescription& adapter) {
     function.header.BaseAddresses[1] = adapter.memory_window_base;
     function.bar_sizes[1] = kMemoryWindowSize;
 
-    chips.push_back(std::make_unique<IdentityRegisters>(adapter.chip, adapter.memory_window_base));
-    bus.Map(AddressSpace::Io, adapter.io_base, adapter.io_length, *chips.back(), "controller");
-    bus.Map(AddressSpace::Memory, adapter.memory_window_base, kMemoryWindowSize, *chips.back(),
-            "controller window");
+    cards.push_back(std::make_unique<AdapterHardware>(clock, memory, adapter));
+    chip::Controller& controller = cards.back()->Controller();
+    bus.Map(AddressSpace::Io, adapter.io_base, adapter.io_length, controller.IoRegisters(),
+            "controller");
+    bus.Map(AddressSpace::Memory, adapter.memory_window_base, kMemoryWindowSize,
+            controller.MemoryWindow(), "controller window");
 
     // The 9x device tree: the bridge above the adapter, and the adapter's own node, which the
     // port driver's record names.

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "sim/machine/identity_registers.h"
+#include "sim/machine/adapter_hardware.h"
 #include "sim/machine/machine_description.h"
 #include "sim/nt/nt_kernel.h"
 #include "sim/pc/device_bus.h"
@@ -38,8 +38,13 @@ public:
     };
 
     const MachineDescription& Description() const { return description_; }
-    // The registers of the adapter at a PCI location, or nothing.
-    const IdentityRegisters* ChipAt(PciLocation location) const;
+    // Which system's port driver runs the adapters the driver claims (default: NT).
+    void SetPersonality(PortPersonality personality) { personality_ = personality; }
+    // The card at a PCI location, or nothing.
+    AdapterHardware* HardwareAt(PciLocation location);
+    const AdapterHardware* HardwareAt(PciLocation location) const {
+        return const_cast<Machine*>(this)->HardwareAt(location);
+    }
 
     MachineDescription description_;
     Clock clock;
@@ -49,10 +54,12 @@ public:
     NtKernel nt;
     W9xKernel w9x;
     PortDriver port;
-    std::vector<std::unique_ptr<IdentityRegisters>> chips;  // one per adapter
+    std::vector<std::unique_ptr<AdapterHardware>> cards;  // one per adapter description
 
 private:
     void AddAdapter(const AdapterDescription& adapter);
+
+    PortPersonality personality_ = PortPersonality::Nt;
 };
 
 // The registry paths of the PCI enumeration in each system.

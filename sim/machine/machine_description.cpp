@@ -22,6 +22,20 @@ MachineDescription DefaultMachineDescription() {
     }
     machine.registry_pci_names.push_back(
         EnumerationName(kControllerVendorId, machine.adapters.front().device_id));
+    // A disk, a CD-ROM and a scanner on the adapter's bus.
+    const auto target = [](int id, TargetKind kind, const char* product, std::uint64_t blocks) {
+        TargetDescription description;
+        description.id = id;
+        description.kind = kind;
+        description.product = product;
+        description.blocks = blocks;
+        return description;
+    };
+    machine.adapters.front().targets = {
+        target(0, TargetKind::Disk, "SIMDISK", 16384),
+        target(2, TargetKind::CdRom, "SIMCDROM", 4096),
+        target(4, TargetKind::Scanner, "SIMSCAN", 0),
+    };
     return machine;
 }
 

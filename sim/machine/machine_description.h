@@ -7,18 +7,37 @@
 #include <string>
 #include <vector>
 
+#include "sim/chip/chip_config.h"
 #include "sim/pc/pci_config_space.h"
 #include "sim/pc/processor.h"
+#include "sim/scsi/target_knobs.h"
 
 namespace quell::sim {
 
 inline constexpr std::uint16_t kControllerVendorId = 0x1145;
 inline constexpr std::uint16_t kControllerDeviceId = 0x8009;
 
-// What the controller answers before it is initialised.
+// What the controller answers before it is initialised, and its faults.
 struct ChipDescription {
     std::uint16_t revision = 0x5230;          // CHIP_REVISION
     std::uint16_t latency_register = 0x0000;  // IDX_11 as the chip holds it at power-on
+    // Everything else of the controller model: timing, reporting choices, faults. Its
+    // revision, latency and window base are taken from the fields above.
+    chip::ChipConfig model;
+};
+
+enum class TargetKind : std::uint8_t { Disk, CdRom, Optical, Scanner, Processor };
+
+// A device on the adapter's SCSI bus.
+struct TargetDescription {
+    int id = 0;
+    TargetKind kind = TargetKind::Disk;
+    std::string vendor = "QUELL";
+    std::string product = "SIMDISK";
+    std::uint64_t blocks = 8192;  // of the kind's block size; ignored with an image
+    std::string image;            // a raw image file holds the data instead of memory
+    int luns = 1;
+    scsi::TargetKnobs knobs;
 };
 
 struct AdapterDescription {
@@ -36,6 +55,8 @@ struct AdapterDescription {
         "PCI\\VEN_104C&DEV_AC1C&SUBSYS_00000000&REV_01\\BUS_00&DEV_04&FUNC_00";
     // 9x: the adapter device node's "Driver" value, its class key.
     std::string driver_value = "ScsiAdapter\\0001";
+    bool interrupt_wired = true;
+    std::vector<TargetDescription> targets;
 };
 
 // Another PCI function of the host (a bridge, a chipset part).

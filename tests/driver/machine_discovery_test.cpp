@@ -27,7 +27,10 @@ TEST(MachineDiscovery, DefaultMachineHasOneBusMasterAdapter) {
     const auto& adapter = *static_cast<const ADAPTER_EXTENSION*>(found[0]->extension);
     EXPECT_EQ(adapter.AdapterTransferMode, TRANSFER_MODE_BUS_MASTER);
     EXPECT_EQ(adapter.PciDeviceId, 0x8009u);
-    EXPECT_EQ(loaded.machine.chips[0]->Latency(), 0x2000);
+    EXPECT_EQ(loaded.machine.cards[0]->Controller().LatencyRegister(), 0x2000);
+    // The run time took the adapter over, with the card's interrupt line.
+    ASSERT_EQ(loaded.machine.port.AdapterCount(), 1u);
+    EXPECT_EQ(loaded.machine.port.AdapterAt(0).DeviceExtension(), found[0]->extension);
 }
 
 TEST(MachineDiscovery, EveryBuildStopsWhereItsAgainSays) {

@@ -100,8 +100,9 @@ void PrintDiscoveryReport(std::ostream& out, const sim::Machine& machine,
                             static_cast<ULONGLONG>(r.RangeStart.QuadPart), r.RangeLength));
         }
         // What the chip holds after discovery: the latency in IDX_11's high byte.
-        if (const sim::IdentityRegisters* chip = machine.ChipAt(offer->location)) {
-            Row(out, "chip latency register", fmt::format("0x{:04X}", chip->Latency()));
+        if (const sim::AdapterHardware* card = machine.HardwareAt(offer->location)) {
+            Row(out, "chip latency register",
+                fmt::format("0x{:04X}", card->Controller().LatencyRegister()));
         }
     }
 }

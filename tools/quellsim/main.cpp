@@ -41,6 +41,8 @@ int main(int argc, char** argv) {
         quell::sim::MachineDescription description = quell::sim::DefaultMachineDescription();
         description.option_string = options;
         quell::sim::Machine machine(description);
+        machine.SetPersonality(driver == "mp" ? quell::sim::PortPersonality::W9x
+                                              : quell::sim::PortPersonality::Nt);
         const quell::sim::Machine::Bindings bindings(machine);
 
         const quell::sim::DriverImage image(path);
