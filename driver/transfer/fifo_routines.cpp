@@ -72,7 +72,8 @@ VOID MoveWindowSegments(PADAPTER_EXTENSION Adapter, PUCHAR Buffer, ULONG Count, 
     }
     const ULONG Segments =
         Lu->SegmentCount < kSegmentListEntries ? Lu->SegmentCount : kSegmentListEntries;
-    ULONG Offset = static_cast<ULONG>(Adapter->DataPointer - static_cast<PUCHAR>(Lu->Srb->DataBuffer));
+    ULONG Offset =
+        static_cast<ULONG>(Adapter->DataPointer - static_cast<PUCHAR>(Lu->Srb->DataBuffer));
     ULONG Index = 0;
     while (Index < Segments && Offset >= Lu->SegmentList[Index].Length) {
         Offset -= Lu->SegmentList[Index].Length;

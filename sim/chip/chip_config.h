@@ -33,17 +33,17 @@ struct ChipConfig {
     std::size_t max_burst = 65536;           // bus-master bytes per burst
 
     ReselectionReport reselection_report = ReselectionReport::PhaseRequest;
-    bool command_done_interrupt = false;     // event 0x0001 raises the line by itself
-    bool termination_power = true;           // supplied on the bus by someone else
+    bool command_done_interrupt = false;  // event 0x0001 raises the line by itself
+    bool termination_power = true;        // supplied on the bus by someone else
 
     // Faults.
-    std::optional<SimTime> pull_at;          // the card is pulled at this time
+    std::optional<SimTime> pull_at;  // the card is pulled at this time
     PulledLine pulled_line = PulledLine::Released;
-    std::optional<SimTime> lose_set_up_at;   // the chip loses its set-up at this time
-    scsi::Trigger lines_stuck_after_reset;   // by reset number: every line but ACK stays asserted
-    scsi::Trigger refuse_start;              // by start number: SELECT_STATUS 0x04
-    std::uint8_t refused_status = 0x04;      // or 0x06
-    scsi::Trigger drop_bus_master_set_up;    // by reselection number: TRANSFER_CONTROL 0x0200 drops
+    std::optional<SimTime> lose_set_up_at;  // the chip loses its set-up at this time
+    scsi::Trigger lines_stuck_after_reset;  // by reset number: every line but ACK stays asserted
+    scsi::Trigger refuse_start;             // by start number: SELECT_STATUS 0x04
+    std::uint8_t refused_status = 0x04;     // or 0x06
+    scsi::Trigger drop_bus_master_set_up;   // by reselection number: TRANSFER_CONTROL 0x0200 drops
 };
 
 }  // namespace quell::sim::chip

@@ -8,6 +8,8 @@
 
 namespace quell::sim::chip::reg {
 
+// clang-format off
+
 // ---- I/O window --------------------------------------------------------------------------------
 
 inline constexpr std::uint32_t kIoWindowSize = 0x50;
@@ -133,5 +135,7 @@ inline constexpr std::uint8_t IDX_TIMING = 0x17;         // 8 W: 0x02 slow set-u
 
 inline constexpr std::uint32_t kMemoryWindowSize = 4096;
 inline constexpr std::uint32_t kFifoSize = 256;
+
+// clang-format on
 
 }  // namespace quell::sim::chip::reg

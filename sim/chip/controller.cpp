@@ -18,10 +18,12 @@ Controller::Controller(Clock& clock, PhysicalMemory& memory, scsi::ScsiBus& bus,
       dma_(memory, errors),
       latency_(config.latency_reset) {
     if (config_.pull_at) {
-        clock_.ScheduleAt(*config_.pull_at, [this] { Pull(); }, "chip: card pulled");
+        clock_.ScheduleAt(
+            *config_.pull_at, [this] { Pull(); }, "chip: card pulled");
     }
     if (config_.lose_set_up_at) {
-        clock_.ScheduleAt(*config_.lose_set_up_at, [this] { LoseSetUp(); }, "chip: set-up lost");
+        clock_.ScheduleAt(
+            *config_.lose_set_up_at, [this] { LoseSetUp(); }, "chip: set-up lost");
     }
 }
 
@@ -63,12 +65,15 @@ void Controller::UpdateBusDrive() {
     if (scsi_control_ & reg::CTL_ATN) control |= kAtn;
     if (scsi_control_ & reg::CTL_ACK) control |= kAck;
     switch (select_step_) {
-        case SelectStep::None: break;
+        case SelectStep::None:
+            break;
         case SelectStep::Won:
             control |= kBsy | kSel;
             data = own;
             break;
-        case SelectStep::Pattern: control |= kBsy | kSel; [[fallthrough]];
+        case SelectStep::Pattern:
+            control |= kBsy | kSel;
+            [[fallthrough]];
         case SelectStep::Released:
             control |= kSel | (attention_ ? kAtn : 0);
             data = data_latch_;
@@ -146,33 +151,36 @@ void Controller::OnBusChanged(const BusLines& before, const BusLines& after) {
     if (after.Has(kRst)) return;
 
     if (select_step_ == SelectStep::Released && rose(kBsy)) {
-        Event(2 * bus_.Timing().deskew_delay,
-              [this] {
-                  clock_.Cancel(selection_timeout_);
-                  select_step_ = SelectStep::None;
-                  connected_ = true;
-                  state_ = SequencerState::Running;
-                  UpdateBusDrive();
-                  ScheduleRequestCheck();
-              },
-              "selected");
+        Event(
+            2 * bus_.Timing().deskew_delay,
+            [this] {
+                clock_.Cancel(selection_timeout_);
+                select_step_ = SelectStep::None;
+                connected_ = true;
+                state_ = SequencerState::Running;
+                UpdateBusDrive();
+                ScheduleRequestCheck();
+            },
+            "selected");
     }
     const std::uint8_t own = static_cast<std::uint8_t>(1u << config_.scsi_id);
     if (state_ == SequencerState::Idle && (response_control_ & reg::RESP_ANSWER_RESELECTION) &&
         after.Has(kSel) && !after.Has(kBsy) && after.Has(kIo) && (after.data & own) &&
         std::popcount(after.data) == 2 && (fell(kBsy) || rose(kSel) || rose(kIo))) {
-        Event(bus_.Timing().bus_settle_delay, [this] { AnswerReselection(); }, "reselection");
+        Event(
+            bus_.Timing().bus_settle_delay, [this] { AnswerReselection(); }, "reselection");
     }
     if (state_ == SequencerState::Answering && fell(kSel) && after.Has(kBsy)) {
-        Event(bus_.Timing().deskew_delay,
-              [this] {
-                  state_ = SequencerState::Reselected;
-                  connected_ = true;
-                  ++reselections_;
-                  UpdateBusDrive();
-                  ScheduleRequestCheck();
-              },
-              "reconnected");
+        Event(
+            bus_.Timing().deskew_delay,
+            [this] {
+                state_ = SequencerState::Reselected;
+                connected_ = true;
+                ++reselections_;
+                UpdateBusDrive();
+                ScheduleRequestCheck();
+            },
+            "reconnected");
     }
     if (connected_) {
         if (fell(kBsy) && !after.Has(kSel)) {
@@ -181,14 +189,15 @@ void Controller::OnBusChanged(const BusLines& before, const BusLines& after) {
             const bool phase_changed = (before.control ^ after.control) & kPhaseLines;
             if (rose(kReq) || (after.Has(kReq) && phase_changed)) ScheduleRequestCheck();
             if (fell(kReq) && (sequencer_ack_ || handshake_ack_)) {
-                Event(config_.ack_release,
-                      [this] {
-                          const bool sequencer = sequencer_ack_;
-                          sequencer_ack_ = handshake_ack_ = false;
-                          UpdateBusDrive();
-                          if (sequencer) AutoByteDone();
-                      },
-                      "ACK release");
+                Event(
+                    config_.ack_release,
+                    [this] {
+                        const bool sequencer = sequencer_ack_;
+                        sequencer_ack_ = handshake_ack_ = false;
+                        UpdateBusDrive();
+                        if (sequencer) AutoByteDone();
+                    },
+                    "ACK release");
             }
             if ((before.control ^ after.control) & kIo) UpdateBusDrive();
         }

@@ -39,8 +39,8 @@ enum class SequencerState : std::uint8_t {
 
 class Controller final : public scsi::BusListener {
 public:
-    Controller(Clock& clock, PhysicalMemory& memory, scsi::ScsiBus& bus,
-               scsi::ModelErrors& errors, ChipConfig config = {});
+    Controller(Clock& clock, PhysicalMemory& memory, scsi::ScsiBus& bus, scsi::ModelErrors& errors,
+               ChipConfig config = {});
     Controller(const Controller&) = delete;
     Controller& operator=(const Controller&) = delete;
 
@@ -199,22 +199,30 @@ private:
 
     // Sequencer.
     SequencerState state_ = SequencerState::Idle;
-    enum class SelectStep : std::uint8_t { None, Won, Pattern, Released } select_step_ =
-        SelectStep::None;
+    enum class SelectStep : std::uint8_t {
+        None,
+        Won,
+        Pattern,
+        Released
+    } select_step_ = SelectStep::None;
     bool connected_ = false;
-    bool attention_ = false;      // ATN from SEQUENCE_CONTROL 0x20
-    bool bus_master_ = false;     // 0xC0 of the last start or resume
+    bool attention_ = false;   // ATN from SEQUENCE_CONTROL 0x20
+    bool bus_master_ = false;  // 0xC0 of the last start or resume
     std::size_t cdb_sent_ = 0;
     std::vector<std::uint8_t> auto_message_;
     std::size_t auto_sent_ = 0;
     bool sequencer_ack_ = false;  // the sequencer's own handshake
     bool handshake_ack_ = false;  // SCSI_DATA_HS
     bool byte_in_progress_ = false;
-    enum class AutoByte : std::uint8_t { Message, Command, Status, MessageIn } auto_kind_ =
-        AutoByte::Message;
+    enum class AutoByte : std::uint8_t {
+        Message,
+        Command,
+        Status,
+        MessageIn
+    } auto_kind_ = AutoByte::Message;
     std::uint8_t auto_byte_ = 0;
-    bool extended_length_next_ = false;  // an extended message's length byte comes next
-    std::uint8_t extended_left_ = 0;     // its bytes still to come
+    bool extended_length_next_ = false;          // an extended message's length byte comes next
+    std::uint8_t extended_left_ = 0;             // its bytes still to come
     std::optional<scsi::Phase> reported_phase_;  // phase request already reported
     Clock::EventId selection_timeout_ = 0;
     bool request_check_pending_ = false;
@@ -227,8 +235,8 @@ private:
     scsi::Phase data_phase_ = scsi::Phase::DataOut;
     bool table_taken_ = false;
     bool fetch_pending_ = false;
-    bool count_base_pending_ = false;   // TRANSFER_COUNT starts from the engine's address
-    bool resume_reselection_ = false;   // the next table fetch follows a reselection
+    bool count_base_pending_ = false;  // TRANSFER_COUNT starts from the engine's address
+    bool resume_reselection_ = false;  // the next table fetch follows a reselection
     std::uint64_t drop_decided_for_ = 0;
     std::vector<std::uint8_t> window_read_;  // bytes of a window read not yet taken
 

@@ -122,16 +122,17 @@ void Controller::ArmTableFetch() {
         }
     }
     fetch_pending_ = true;
-    Event(config_.table_fetch,
-          [this] {
-              fetch_pending_ = false;
-              if (table_taken_ || !(transfer_control_ & reg::XFER_BUS_MASTER)) return;
-              if (!dma_.Load(table_address_)) return;
-              table_taken_ = true;
-              select_status_ |= reg::SEL_TABLE_TAKEN;
-              Pump();
-          },
-          "table fetch");
+    Event(
+        config_.table_fetch,
+        [this] {
+            fetch_pending_ = false;
+            if (table_taken_ || !(transfer_control_ & reg::XFER_BUS_MASTER)) return;
+            if (!dma_.Load(table_address_)) return;
+            table_taken_ = true;
+            select_status_ |= reg::SEL_TABLE_TAKEN;
+            Pump();
+        },
+        "table fetch");
 }
 
 }  // namespace quell::sim::chip

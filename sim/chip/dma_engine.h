@@ -17,7 +17,8 @@ class DmaEngine {
 public:
     static constexpr std::uint32_t kEndOfTable = 0x80000000;
 
-    DmaEngine(PhysicalMemory& memory, scsi::ModelErrors& errors) : memory_(memory), errors_(errors) {}
+    DmaEngine(PhysicalMemory& memory, scsi::ModelErrors& errors)
+        : memory_(memory), errors_(errors) {}
 
     void Reset();
     // Takes the entry at `table_address` as the current one. False on a fault.

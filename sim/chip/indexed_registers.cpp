@@ -11,17 +11,24 @@ std::uint32_t Controller::ReadIndexed(AccessWidth width, bool high) {
         return index_ == reg::IDX_WINDOW_BASE ? config_.window_base >> 16 : 0;
     }
     switch (index_) {
-        case reg::IDX_SETUP: return setup_;
+        case reg::IDX_SETUP:
+            return setup_;
         case reg::IDX_TERMPOWER: {
             const bool sensed = config_.termination_power || supply_on_;
             return (sensed ? reg::TERM_SENSED : 0) | (supply_on_ ? reg::TERM_SUPPLY_ON : 0);
         }
-        case reg::IDX_CONFIG: return config_bits_;
-        case reg::IDX_SEQUENCER_STATE: return static_cast<std::uint32_t>(state_);
-        case reg::IDX_BURST: return burst_;
-        case reg::IDX_LATENCY: return latency_;
-        case reg::IDX_WINDOW_BASE: return config_.window_base & 0xFFFF;
-        default: break;
+        case reg::IDX_CONFIG:
+            return config_bits_;
+        case reg::IDX_SEQUENCER_STATE:
+            return static_cast<std::uint32_t>(state_);
+        case reg::IDX_BURST:
+            return burst_;
+        case reg::IDX_LATENCY:
+            return latency_;
+        case reg::IDX_WINDOW_BASE:
+            return config_.window_base & 0xFFFF;
+        default:
+            break;
     }
     std::ostringstream message;
     message << "INDEXED_DATA read " << static_cast<int>(width) * 8 << " bits with INDEX 0x"
@@ -57,7 +64,9 @@ void Controller::WriteIndexed(AccessWidth width, std::uint32_t value) {
             if (width != AccessWidth::Word || (value & ~reg::BURST_WRITABLE)) return bad("IDX_0C");
             burst_ = static_cast<std::uint16_t>(value);
             return;
-        case reg::IDX_BURST_EXTRA: burst_extra_ = static_cast<std::uint8_t>(value); return;
+        case reg::IDX_BURST_EXTRA:
+            burst_extra_ = static_cast<std::uint8_t>(value);
+            return;
         case reg::IDX_LATENCY:
             if (width != AccessWidth::Word) return bad("IDX_11");
             latency_ = static_cast<std::uint16_t>(value);
@@ -66,7 +75,8 @@ void Controller::WriteIndexed(AccessWidth width, std::uint32_t value) {
             if (value != 0x00 && value != 0x02) return bad("IDX_17");
             timing_ = static_cast<std::uint8_t>(value);
             return;
-        default: break;
+        default:
+            break;
     }
     std::ostringstream message;
     message << "INDEXED_DATA written with INDEX 0x" << std::hex << int{index_}

@@ -8,7 +8,8 @@ namespace {
 constexpr std::uint16_t MaskedCauses(std::uint16_t mask) {
     std::uint16_t masked = 0;
     if (mask & reg::MASK_SEQUENCE) {
-        masked |= reg::IRQ_SEQUENCER | reg::IRQ_PHASE_REQUEST | reg::IRQ_BUS_FREE | reg::IRQ_RESERVED;
+        masked |=
+            reg::IRQ_SEQUENCER | reg::IRQ_PHASE_REQUEST | reg::IRQ_BUS_FREE | reg::IRQ_RESERVED;
     }
     if (mask & reg::MASK_FIFO) masked |= reg::IRQ_FIFO;
     if (mask & reg::MASK_TIMER) masked |= reg::IRQ_TIMER;

@@ -119,28 +119,43 @@ std::uint16_t Controller::ReadIrqStatus(AccessWidth width) {
 std::uint32_t Controller::ReadIo(std::uint32_t offset, AccessWidth width) {
     if (!CheckWidth(offset, width, false)) return 0;
     switch (offset) {
-        case reg::IRQ_STATUS: return ReadIrqStatus(width);
+        case reg::IRQ_STATUS:
+            return ReadIrqStatus(width);
         case reg::TRANSFER_CONTROL:
             return transfer_control_ | (FifoServicePending() ? reg::XFER_SERVICE : 0);
-        case reg::CHIP_REVISION: return config_.revision;
-        case reg::INDEXED_DATA: return ReadIndexed(width, false);
-        case reg::INDEXED_DATA_HIGH: return ReadIndexed(width, true);
-        case reg::FIFO_COUNT: return static_cast<std::uint32_t>(fifo_.Size()) & 0x1FF;
-        case reg::SCSI_CONTROL: return scsi_control_;
-        case reg::BUS_MONITOR: return MonitorBits(bus_.Lines());
-        case reg::SELECT_ID: return select_id_;
-        case reg::SELECT_STATUS: return select_status_;
-        case reg::SCSI_DATA_HS: return ReadDataWithHandshake();
-        case reg::SCSI_DATA: return bus_.Lines().data;
-        case reg::TRANSFER_COUNT: return transfer_count_;
-        case reg::FIFO_DATA: return ReadFifoData();
-        case reg::BM_CONTROL: return dma_.Status();
+        case reg::CHIP_REVISION:
+            return config_.revision;
+        case reg::INDEXED_DATA:
+            return ReadIndexed(width, false);
+        case reg::INDEXED_DATA_HIGH:
+            return ReadIndexed(width, true);
+        case reg::FIFO_COUNT:
+            return static_cast<std::uint32_t>(fifo_.Size()) & 0x1FF;
+        case reg::SCSI_CONTROL:
+            return scsi_control_;
+        case reg::BUS_MONITOR:
+            return MonitorBits(bus_.Lines());
+        case reg::SELECT_ID:
+            return select_id_;
+        case reg::SELECT_STATUS:
+            return select_status_;
+        case reg::SCSI_DATA_HS:
+            return ReadDataWithHandshake();
+        case reg::SCSI_DATA:
+            return bus_.Lines().data;
+        case reg::TRANSFER_COUNT:
+            return transfer_count_;
+        case reg::FIFO_DATA:
+            return ReadFifoData();
+        case reg::BM_CONTROL:
+            return dma_.Status();
         case reg::SEQUENCE_STATUS: {
             const std::uint16_t events = sequence_status_;
             sequence_status_ = 0;
             return events;
         }
-        case reg::SCSI_STATUS: return scsi_status_;
+        case reg::SCSI_STATUS:
+            return scsi_status_;
     }
     return 0;
 }
@@ -152,7 +167,9 @@ void Controller::WriteIo(std::uint32_t offset, AccessWidth width, std::uint32_t 
             if (value & 0x0FFF) BadValue("IRQ_CONTROL", value);
             irq_mask_ = static_cast<std::uint16_t>(value & reg::MASK_ALL);
             return;
-        case reg::TRANSFER_CONTROL: WriteTransferControl(static_cast<std::uint16_t>(value)); return;
+        case reg::TRANSFER_CONTROL:
+            WriteTransferControl(static_cast<std::uint16_t>(value));
+            return;
         case reg::INDEX:
             index_ = static_cast<std::uint8_t>(value);
             if (index_ == reg::IDX_WINDOW_END) {
@@ -169,11 +186,15 @@ void Controller::WriteIo(std::uint32_t offset, AccessWidth width, std::uint32_t 
                 BadValue("TIMER", value);
             }
             return;
-        case reg::INDEXED_DATA: WriteIndexed(width, value); return;
+        case reg::INDEXED_DATA:
+            WriteIndexed(width, value);
+            return;
         case reg::REG_0F:
             if (value != 0) BadValue("REG_0F", value);
             return;
-        case reg::SCSI_CONTROL: WriteScsiControl(static_cast<std::uint8_t>(value)); return;
+        case reg::SCSI_CONTROL:
+            WriteScsiControl(static_cast<std::uint8_t>(value));
+            return;
         case reg::RESPONSE_CONTROL:
             if (value & ~reg::RESP_WRITABLE) BadValue("BUS_MONITOR (response control)", value);
             response_control_ = static_cast<std::uint8_t>(value & reg::RESP_WRITABLE);
@@ -188,7 +209,9 @@ void Controller::WriteIo(std::uint32_t offset, AccessWidth width, std::uint32_t 
         case reg::REG_16:
             if (value != 0) BadValue("REG_16", value);
             return;
-        case reg::SEQUENCE_CONTROL: WriteSequenceControl(static_cast<std::uint16_t>(value)); return;
+        case reg::SEQUENCE_CONTROL:
+            WriteSequenceControl(static_cast<std::uint16_t>(value));
+            return;
         case reg::SELECT_STATUS:
             if (value != reg::SEL_UNDER_WAY) {
                 BadValue("SELECT_STATUS", value);
@@ -204,12 +227,16 @@ void Controller::WriteIo(std::uint32_t offset, AccessWidth width, std::uint32_t 
             if (value > 3) BadValue("SYNC_EXTRA", value);
             sync_extra_ = static_cast<std::uint8_t>(value & 3);
             return;
-        case reg::SCSI_DATA_HS: WriteDataWithHandshake(static_cast<std::uint8_t>(value)); return;
+        case reg::SCSI_DATA_HS:
+            WriteDataWithHandshake(static_cast<std::uint8_t>(value));
+            return;
         case reg::SCSI_DATA:
             data_latch_ = static_cast<std::uint8_t>(value);
             UpdateBusDrive();
             return;
-        case reg::FIFO_DATA: WriteFifoData(value); return;
+        case reg::FIFO_DATA:
+            WriteFifoData(value);
+            return;
         case reg::BM_CONTROL:
             if (value != 0) {
                 BadValue("BM_CONTROL", value);
@@ -220,9 +247,15 @@ void Controller::WriteIo(std::uint32_t offset, AccessWidth width, std::uint32_t 
             fetch_pending_ = false;
             select_status_ &= static_cast<std::uint8_t>(~reg::SEL_TABLE_TAKEN);
             return;
-        case reg::SG_TABLE_ADDRESS: table_address_ = value; return;
-        case reg::MESSAGE_OUT: message_out_ = value; return;
-        case reg::SELECT_TIMEOUT: select_timeout_ = value; return;
+        case reg::SG_TABLE_ADDRESS:
+            table_address_ = value;
+            return;
+        case reg::MESSAGE_OUT:
+            message_out_ = value;
+            return;
+        case reg::SELECT_TIMEOUT:
+            select_timeout_ = value;
+            return;
     }
 }
 
@@ -299,10 +332,9 @@ std::uint32_t Controller::ReadFifoData() {
 }
 
 void Controller::WriteFifoData(std::uint32_t value) {
-    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value),
-                                   static_cast<std::uint8_t>(value >> 8),
-                                   static_cast<std::uint8_t>(value >> 16),
-                                   static_cast<std::uint8_t>(value >> 24)};
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
     if (!fifo_.Push(bytes)) {
         Error("FIFO_DATA written with the FIFO full (" + std::to_string(fifo_.Size()) + " bytes)");
         return;

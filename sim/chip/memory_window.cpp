@@ -24,7 +24,8 @@ std::uint32_t Controller::ReadWindow(std::uint32_t offset, AccessWidth width) {
     const auto bytes = static_cast<std::size_t>(width);
     if (offset + bytes > reg::kMemoryWindowSize) {
         std::ostringstream message;
-        message << "memory window read at offset 0x" << std::hex << offset << " beyond its 4096 bytes";
+        message << "memory window read at offset 0x" << std::hex << offset
+                << " beyond its 4096 bytes";
         Error(message.str());
         return 0;
     }
@@ -35,23 +36,25 @@ std::uint32_t Controller::ReadWindow(std::uint32_t offset, AccessWidth width) {
               std::to_string(n) + " in the FIFO");
     }
     Pump();
-    return std::uint32_t{data[0]} | (std::uint32_t{data[1]} << 8) |
-           (std::uint32_t{data[2]} << 16) | (std::uint32_t{data[3]} << 24);
+    return std::uint32_t{data[0]} | (std::uint32_t{data[1]} << 8) | (std::uint32_t{data[2]} << 16) |
+           (std::uint32_t{data[3]} << 24);
 }
 
 void Controller::WriteWindow(std::uint32_t offset, AccessWidth width, std::uint32_t value) {
     const auto bytes = static_cast<std::size_t>(width);
     if (offset + bytes > reg::kMemoryWindowSize) {
         std::ostringstream message;
-        message << "memory window write at offset 0x" << std::hex << offset << " beyond its 4096 bytes";
+        message << "memory window write at offset 0x" << std::hex << offset
+                << " beyond its 4096 bytes";
         Error(message.str());
         return;
     }
-    const std::uint8_t data[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                                  static_cast<std::uint8_t>(value >> 16),
-                                  static_cast<std::uint8_t>(value >> 24)};
+    const std::uint8_t data[4] = {
+        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
     if (!fifo_.Stage(std::span<const std::uint8_t>(data, bytes))) {
-        Error("memory window write with the FIFO full (" + std::to_string(fifo_.Size()) + " bytes)");
+        Error("memory window write with the FIFO full (" + std::to_string(fifo_.Size()) +
+              " bytes)");
     }
 }
 

@@ -13,8 +13,9 @@ using scsi::Phase;
 void Controller::WriteSequenceControl(std::uint16_t value) {
     const std::uint16_t op = value & reg::SEQ_OP;
     const std::uint16_t master = value & reg::SEQ_BUS_MASTER;
-    const bool valid_bits = (value & ~(reg::SEQ_OP | reg::SEQ_ATTENTION | reg::SEQ_BUS_MASTER)) == 0 &&
-                            (master == 0 || master == reg::SEQ_BUS_MASTER);
+    const bool valid_bits =
+        (value & ~(reg::SEQ_OP | reg::SEQ_ATTENTION | reg::SEQ_BUS_MASTER)) == 0 &&
+        (master == 0 || master == reg::SEQ_BUS_MASTER);
     if (!valid_bits) {
         BadValue("SEQUENCE_CONTROL", value);
         return;
@@ -28,11 +29,16 @@ void Controller::WriteSequenceControl(std::uint16_t value) {
             if (value != reg::SEQ_OP_LOAD_CDB) break;
             cdb_.clear();
             return;
-        case reg::SEQ_OP_START: Start(value); return;
+        case reg::SEQ_OP_START:
+            Start(value);
+            return;
         case reg::SEQ_OP_RESUME_COMMAND:
         case reg::SEQ_OP_RESUME_RESELECTED:
-        case reg::SEQ_OP_RESUME_MESSAGE: Resume(value); return;
-        default: break;
+        case reg::SEQ_OP_RESUME_MESSAGE:
+            Resume(value);
+            return;
+        default:
+            break;
     }
     BadValue("SEQUENCE_CONTROL", value);
 }
@@ -92,8 +98,8 @@ void Controller::OnArbitration(bool won) {
     select_step_ = SelectStep::Won;
     UpdateBusDrive();
     const auto& timing = bus_.Timing();
-    Event(timing.bus_clear_delay + timing.bus_settle_delay, [this] { SelectionStep(); },
-          "selection");
+    Event(
+        timing.bus_clear_delay + timing.bus_settle_delay, [this] { SelectionStep(); }, "selection");
 }
 
 void Controller::SelectionStep() {
@@ -107,18 +113,19 @@ void Controller::SelectionStep() {
     }
     select_step_ = SelectStep::Pattern;
     UpdateBusDrive();
-    Event(2 * bus_.Timing().deskew_delay,
-          [this] {
-              select_step_ = SelectStep::Released;
-              UpdateBusDrive();
-              selection_timeout_ = clock_.ScheduleAfter(
-                  SimTime{select_timeout_} * 25 * kMicrosecond,
-                  [this] {
-                      if (!pulled_) OnSelectionTimeout();
-                  },
-                  "chip: selection time-out");
-          },
-          "release BSY");
+    Event(
+        2 * bus_.Timing().deskew_delay,
+        [this] {
+            select_step_ = SelectStep::Released;
+            UpdateBusDrive();
+            selection_timeout_ = clock_.ScheduleAfter(
+                SimTime{select_timeout_} * 25 * kMicrosecond,
+                [this] {
+                    if (!pulled_) OnSelectionTimeout();
+                },
+                "chip: selection time-out");
+        },
+        "release BSY");
 }
 
 void Controller::OnSelectionTimeout() {
@@ -137,14 +144,16 @@ void Controller::Resume(std::uint16_t value) {
     const bool data_started = data_active_ || transfer_count_ != 0;
     bool allowed = false;
     switch (op) {
-        case reg::SEQ_OP_RESUME_COMMAND: allowed = state_ == SequencerState::Manual; break;
+        case reg::SEQ_OP_RESUME_COMMAND:
+            allowed = state_ == SequencerState::Manual;
+            break;
         case reg::SEQ_OP_RESUME_RESELECTED:
             allowed = state_ == SequencerState::Manual || state_ == SequencerState::MessageInStop ||
                       (state_ == SequencerState::Running && !data_started);  // set-up redone
             break;
         case reg::SEQ_OP_RESUME_MESSAGE:
-            allowed = state_ == SequencerState::MessageInStop ||
-                      state_ == SequencerState::MessageOutStop;
+            allowed =
+                state_ == SequencerState::MessageInStop || state_ == SequencerState::MessageOutStop;
             break;
     }
     if (!allowed) {
@@ -177,7 +186,8 @@ void Controller::Resume(std::uint16_t value) {
 void Controller::ScheduleRequestCheck() {
     if (request_check_pending_) return;
     request_check_pending_ = true;
-    Event(config_.ack_delay / 2, [this] { OnRequest(); }, "REQ");
+    Event(
+        config_.ack_delay / 2, [this] { OnRequest(); }, "REQ");
 }
 
 // The target asserts REQ: the sequencer runs the phase, or stops for the driver.
@@ -201,8 +211,11 @@ void Controller::OnRequest() {
                 Stop(SequencerState::Manual, 0);
             }
             return;
-        case SequencerState::Running: RunPhase(phase); return;
-        default: return;  // stopped: the driver serves the phase
+        case SequencerState::Running:
+            RunPhase(phase);
+            return;
+        default:
+            return;  // stopped: the driver serves the phase
     }
 }
 
@@ -263,7 +276,9 @@ void Controller::RunPhase(Phase phase) {
             return;
         }
         case Phase::Invalid1:
-        case Phase::Invalid3: Stop(SequencerState::Manual, 0); return;
+        case Phase::Invalid3:
+            Stop(SequencerState::Manual, 0);
+            return;
     }
 }
 
@@ -272,29 +287,32 @@ void Controller::SendAuto(std::uint8_t byte) {
     auto_byte_ = byte;
     data_latch_ = byte;
     UpdateBusDrive();
-    Event(config_.ack_delay,
-          [this] {
-              sequencer_ack_ = true;
-              UpdateBusDrive();
-          },
-          "ACK");
+    Event(
+        config_.ack_delay,
+        [this] {
+            sequencer_ack_ = true;
+            UpdateBusDrive();
+        },
+        "ACK");
 }
 
 void Controller::ReceiveAuto() {
     byte_in_progress_ = true;
     auto_byte_ = bus_.Lines().data;
-    Event(config_.ack_delay,
-          [this] {
-              sequencer_ack_ = true;
-              UpdateBusDrive();
-          },
-          "ACK");
+    Event(
+        config_.ack_delay,
+        [this] {
+            sequencer_ack_ = true;
+            UpdateBusDrive();
+        },
+        "ACK");
 }
 
 void Controller::AutoByteDone() {
     byte_in_progress_ = false;
     switch (auto_kind_) {
-        case AutoByte::Message: break;
+        case AutoByte::Message:
+            break;
         case AutoByte::Command:
             if (cdb_sent_ == cdb_.size()) {
                 if (config_.command_done_interrupt) {

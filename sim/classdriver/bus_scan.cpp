@@ -38,10 +38,11 @@ std::vector<DeviceFound> ClassDriver::ScanBus(UCHAR path) {
     for (unsigned target = 0; target < targets; ++target) {
         if (target == own_id) continue;
         for (unsigned lun = 0; lun < luns; ++lun) {
-            RequestSpec spec = Command(static_cast<UCHAR>(target), static_cast<UCHAR>(lun),
-                                       {SCSIOP_INQUIRY, 0, 0, 0, 36, 0}, SRB_FLAGS_DATA_IN, 36);
-            spec.path = path;
-            const CommandResult answer = Execute(spec, false);
+            RequestSpec request_spec =
+                Command(static_cast<UCHAR>(target), static_cast<UCHAR>(lun),
+                        {SCSIOP_INQUIRY, 0, 0, 0, 36, 0}, SRB_FLAGS_DATA_IN, 36);
+            request_spec.path = path;
+            const CommandResult answer = Execute(request_spec, false);
             if (!answer.Ok() || answer.data.empty()) {
                 if (lun == 0) break;  // nothing at this id: its other LUNs are not asked
                 continue;

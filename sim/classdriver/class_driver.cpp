@@ -18,22 +18,22 @@ constexpr UCHAR kAscqBecomingReady = 0x01;
 
 RequestSpec ClassDriver::Command(UCHAR target, UCHAR lun, std::vector<std::uint8_t> cdb,
                                  ULONG flags, ULONG length) const {
-    RequestSpec spec;
-    spec.target = target;
-    spec.lun = lun;
+    RequestSpec request_spec;
+    request_spec.target = target;
+    request_spec.lun = lun;
     // Targets of this generation also take the LUN from the CDB's second byte.
     if (cdb.size() > 1 && cdb[0] < 0xA0) cdb[1] = static_cast<std::uint8_t>(cdb[1] | lun << 5);
-    spec.cdb = std::move(cdb);
-    spec.srb_flags = flags;
-    spec.data_length = length;
-    spec.timeout_seconds = options_.timeout_seconds;
-    return spec;
+    request_spec.cdb = std::move(cdb);
+    request_spec.srb_flags = flags;
+    request_spec.data_length = length;
+    request_spec.timeout_seconds = options_.timeout_seconds;
+    return request_spec;
 }
 
-CommandResult ClassDriver::SendOnce(const RequestSpec& spec) {
+CommandResult ClassDriver::SendOnce(const RequestSpec& request_spec) {
     CommandResult result;
     result.attempts = 1;
-    const Submission submission = adapter_.Submit(spec);
+    const Submission submission = adapter_.Submit(request_spec);
     if (!submission) {
         result.srb_status = SRB_STATUS_INVALID_REQUEST;
         result.refused = submission.error;
@@ -56,10 +56,10 @@ CommandResult ClassDriver::RequestSense(UCHAR target, UCHAR lun) {
                             SRB_FLAGS_DATA_IN, kSenseLength));
 }
 
-CommandResult ClassDriver::Execute(RequestSpec spec, bool retry_selection_timeout) {
+CommandResult ClassDriver::Execute(RequestSpec request_spec, bool retry_selection_timeout) {
     CommandResult result;
     for (unsigned attempt = 1; attempt <= options_.max_retries + 1; ++attempt) {
-        result = SendOnce(spec);
+        result = SendOnce(request_spec);
         result.attempts = attempt;
         if (!result.refused.empty() || result.incomplete || result.Ok()) return result;
 
@@ -67,7 +67,7 @@ CommandResult ClassDriver::Execute(RequestSpec spec, bool retry_selection_timeou
         bool retry = false;
         if (result.srb_status == SRB_STATUS_ERROR &&
             result.scsi_status == SCSISTAT_CHECK_CONDITION) {
-            const CommandResult sense = RequestSense(spec.target, spec.lun);
+            const CommandResult sense = RequestSense(request_spec.target, request_spec.lun);
             if (sense.Ok() && sense.data.size() >= 14) {
                 SenseData data;
                 data.key = static_cast<UCHAR>(sense.data[2]) & 0x0F;

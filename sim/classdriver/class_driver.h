@@ -111,13 +111,13 @@ public:
     // Sends one request, retrying where a class driver retries: a busy unit, a bus reset, a
     // selection time-out (unless told not to) and a unit attention; fetches the sense data
     // after a CHECK CONDITION.
-    CommandResult Execute(RequestSpec spec, bool retry_selection_timeout = true);
+    CommandResult Execute(RequestSpec request_spec, bool retry_selection_timeout = true);
 
     // The most a single request may carry on this adapter.
     ULONG MaximumTransfer() const;
 
 private:
-    CommandResult SendOnce(const RequestSpec& spec);
+    CommandResult SendOnce(const RequestSpec& request_spec);
     RequestSpec Command(UCHAR target, UCHAR lun, std::vector<std::uint8_t> cdb, ULONG flags,
                         ULONG length) const;
     TransferResult Transfer(UCHAR target, UCHAR lun, ULONG lba, ULONG blocks, ULONG block_size,

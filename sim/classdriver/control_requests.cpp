@@ -15,17 +15,17 @@ ControlResult ClassDriver::IoControl(const char (&signature)[9], ULONG control_c
     header.ControlCode = control_code;
     header.Length = static_cast<ULONG>(payload.size());
 
-    RequestSpec spec;
-    spec.function = SRB_FUNCTION_IO_CONTROL;
-    spec.srb_flags = SRB_FLAGS_DATA_IN | SRB_FLAGS_DATA_OUT;
-    spec.data_length = static_cast<ULONG>(sizeof(header) + payload.size());
-    spec.timeout_seconds = timeout_seconds;
-    spec.out_data.resize(spec.data_length);
-    std::memcpy(spec.out_data.data(), &header, sizeof(header));
-    std::copy(payload.begin(), payload.end(), spec.out_data.begin() + sizeof(header));
+    RequestSpec request_spec;
+    request_spec.function = SRB_FUNCTION_IO_CONTROL;
+    request_spec.srb_flags = SRB_FLAGS_DATA_IN | SRB_FLAGS_DATA_OUT;
+    request_spec.data_length = static_cast<ULONG>(sizeof(header) + payload.size());
+    request_spec.timeout_seconds = timeout_seconds;
+    request_spec.out_data.resize(request_spec.data_length);
+    std::memcpy(request_spec.out_data.data(), &header, sizeof(header));
+    std::copy(payload.begin(), payload.end(), request_spec.out_data.begin() + sizeof(header));
 
     ControlResult control;
-    control.command = Execute(std::move(spec));
+    control.command = Execute(std::move(request_spec));
     const auto& data = control.command.data;
     if (data.size() >= sizeof(SRB_IO_CONTROL)) {
         SRB_IO_CONTROL returned;
@@ -38,16 +38,16 @@ ControlResult ClassDriver::IoControl(const char (&signature)[9], ULONG control_c
 
 // Neither is retried: an abort or a reset that fails is reported as it came back.
 CommandResult ClassDriver::Abort(UCHAR target, UCHAR lun) {
-    RequestSpec spec = Command(target, lun, {}, 0, 0);
-    spec.function = SRB_FUNCTION_ABORT_COMMAND;
-    return SendOnce(spec);
+    RequestSpec request_spec = Command(target, lun, {}, 0, 0);
+    request_spec.function = SRB_FUNCTION_ABORT_COMMAND;
+    return SendOnce(request_spec);
 }
 
 CommandResult ClassDriver::ResetBus(UCHAR path) {
-    RequestSpec spec = Command(0, 0, {}, 0, 0);
-    spec.function = SRB_FUNCTION_RESET_BUS;
-    spec.path = path;
-    return SendOnce(spec);
+    RequestSpec request_spec = Command(0, 0, {}, 0, 0);
+    request_spec.function = SRB_FUNCTION_RESET_BUS;
+    request_spec.path = path;
+    return SendOnce(request_spec);
 }
 
 }  // namespace quell::sim

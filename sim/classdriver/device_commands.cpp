@@ -79,15 +79,15 @@ TransferResult ClassDriver::Transfer(UCHAR target, UCHAR lun, ULONG lba, ULONG b
                    Byte(count, 0),
                    0};
         }
-        RequestSpec spec =
+        RequestSpec request_spec =
             Command(target, lun, std::move(cdb), writing ? SRB_FLAGS_DATA_OUT : SRB_FLAGS_DATA_IN,
                     count * block_size);
         if (writing) {
             const auto piece =
                 out.subspan(std::size_t{done} * block_size, std::size_t{count} * block_size);
-            spec.out_data.assign(piece.begin(), piece.end());
+            request_spec.out_data.assign(piece.begin(), piece.end());
         }
-        CommandResult result = Execute(std::move(spec));
+        CommandResult result = Execute(std::move(request_spec));
         const bool ok = result.Ok() && result.transferred == count * block_size;
         if (!writing)
             transfer.data.insert(transfer.data.end(), result.data.begin(), result.data.end());
@@ -134,16 +134,17 @@ CommandResult ClassDriver::ReadCd(UCHAR target, UCHAR lun, ULONG lba, ULONG bloc
     // Byte 9 chooses what of each sector comes back: user data only, or everything
     // (sync, header, sub-headers, user data, EDC and ECC).
     const ULONG sector = raw ? 2352 : 2048;
-    RequestSpec spec = Command(target, lun,
-                               {SCSIOP_READ_CD, 0, Byte(lba, 24), Byte(lba, 16), Byte(lba, 8),
-                                Byte(lba, 0), Byte(blocks, 16), Byte(blocks, 8), Byte(blocks, 0),
-                                static_cast<std::uint8_t>(raw ? 0xF8 : 0x10), 0, 0},
-                               SRB_FLAGS_DATA_IN, blocks * sector);
+    RequestSpec request_spec =
+        Command(target, lun,
+                {SCSIOP_READ_CD, 0, Byte(lba, 24), Byte(lba, 16), Byte(lba, 8), Byte(lba, 0),
+                 Byte(blocks, 16), Byte(blocks, 8), Byte(blocks, 0),
+                 static_cast<std::uint8_t>(raw ? 0xF8 : 0x10), 0, 0},
+                SRB_FLAGS_DATA_IN, blocks * sector);
     // The 9x system request carries the byte count the driver is to move.
     OsRequestSpec os;
     os.byte_count = blocks * sector;
-    if (adapter_.Setup().personality == PortPersonality::W9x) spec.os_request = os;
-    return Execute(std::move(spec));
+    if (adapter_.Setup().personality == PortPersonality::W9x) request_spec.os_request = os;
+    return Execute(std::move(request_spec));
 }
 
 }  // namespace quell::sim

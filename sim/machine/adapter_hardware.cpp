@@ -29,12 +29,16 @@ std::unique_ptr<scsi::BlockStorage> Storage(const TargetDescription& target,
 std::unique_ptr<scsi::LogicalUnit> MakeUnit(const TargetDescription& target) {
     const scsi::Identity identity{target.vendor, target.product, "1.0"};
     switch (target.kind) {
-        case TargetKind::Disk: return scsi::MakeDisk(identity, Storage(target, 512));
+        case TargetKind::Disk:
+            return scsi::MakeDisk(identity, Storage(target, 512));
         case TargetKind::CdRom:
             return std::make_unique<scsi::CdRom>(identity, Storage(target, 2048));
-        case TargetKind::Optical: return scsi::MakeOptical(identity, Storage(target, 2048));
-        case TargetKind::Scanner: return std::make_unique<scsi::Scanner>(identity);
-        case TargetKind::Processor: return std::make_unique<scsi::Processor>(identity);
+        case TargetKind::Optical:
+            return scsi::MakeOptical(identity, Storage(target, 2048));
+        case TargetKind::Scanner:
+            return std::make_unique<scsi::Scanner>(identity);
+        case TargetKind::Processor:
+            return std::make_unique<scsi::Processor>(identity);
     }
     throw std::invalid_argument("unknown target kind");
 }
@@ -43,8 +47,9 @@ std::unique_ptr<scsi::LogicalUnit> MakeUnit(const TargetDescription& target) {
 
 AdapterHardware::AdapterHardware(Clock& clock, PhysicalMemory& memory,
                                  const AdapterDescription& adapter)
-    : errors_(clock), bus_(clock, errors_), controller_(clock, memory, bus_, errors_,
-                                                        ModelConfig(adapter)) {
+    : errors_(clock),
+      bus_(clock, errors_),
+      controller_(clock, memory, bus_, errors_, ModelConfig(adapter)) {
     for (const TargetDescription& target : adapter.targets) {
         if (target.id < 0 || target.id > 6) {
             throw std::invalid_argument("target id " + std::to_string(target.id) +

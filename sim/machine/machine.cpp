@@ -59,7 +59,8 @@ Machine::Machine(const MachineDescription& description) : description_(descripti
             const chip::Controller* controller = &card->Controller();
             setup.interrupt = [controller] { return controller->InterruptLine(); };
             for (const AdapterDescription& adapter : description_.adapters) {
-                if (adapter.location == found.location) setup.interrupt_wired = adapter.interrupt_wired;
+                if (adapter.location == found.location)
+                    setup.interrupt_wired = adapter.interrupt_wired;
             }
         }
         return setup;

@@ -9,9 +9,7 @@ namespace quell::sim {
 enum class AccessWidth : std::uint8_t { Byte = 1, Word = 2, Dword = 4 };
 
 inline constexpr std::uint32_t WidthMask(AccessWidth width) {
-    return width == AccessWidth::Byte   ? 0xFFu
-           : width == AccessWidth::Word ? 0xFFFFu
-                                        : 0xFFFFFFFFu;
+    return width == AccessWidth::Byte ? 0xFFu : width == AccessWidth::Word ? 0xFFFFu : 0xFFFFFFFFu;
 }
 
 class RegisterDevice {

@@ -135,7 +135,7 @@ public:
     bool Started() const { return started_; }
 
     // Queues a request; refused, with a reason, when a field is impossible.
-    Submission Submit(RequestSpec spec, CompletionCallback on_complete = {});
+    Submission Submit(RequestSpec request_spec, CompletionCallback on_complete = {});
     std::optional<RequestResult> Result(RequestId id) const;
     // The same, forgotten by the adapter afterwards (long runs take their results).
     std::optional<RequestResult> TakeResult(RequestId id);
@@ -190,7 +190,7 @@ private:
     bool CallRoutine(const char* name, const std::function<bool()>& routine);
     void AfterRoutine();
 
-    std::string CheckSpec(const RequestSpec& spec) const;
+    std::string CheckSpec(const RequestSpec& request_spec) const;
     void BuildFrame(Request& request);
     void BuildOsRequest(Request& request, const OsRequestSpec& os);
     void ReleaseRequestMemory(Request& request);

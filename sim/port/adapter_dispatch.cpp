@@ -119,11 +119,12 @@ bool Adapter::ServiceTimeouts() {
         Request& request = requests_.at(id);
         request.timed_out = true;
         ++counters_.timeouts;
-        error_log_.push_back(ErrorLogEntry{clock_.Now(), LogSource::Port, id, request.spec.path,
-                                           request.spec.target, request.spec.lun,
-                                           SP_REQUEST_TIMEOUT, kPortTimeoutUniqueId});
-        if (std::find(paths.begin(), paths.end(), request.spec.path) == paths.end()) {
-            paths.push_back(request.spec.path);
+        error_log_.push_back(ErrorLogEntry{clock_.Now(), LogSource::Port, id,
+                                           request.request_spec.path, request.request_spec.target,
+                                           request.request_spec.lun, SP_REQUEST_TIMEOUT,
+                                           kPortTimeoutUniqueId});
+        if (std::find(paths.begin(), paths.end(), request.request_spec.path) == paths.end()) {
+            paths.push_back(request.request_spec.path);
         }
     }
     // As a real port driver does: reset the bus of the request that timed out, and expect

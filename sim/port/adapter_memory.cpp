@@ -27,9 +27,9 @@ SCSI_PHYSICAL_ADDRESS Adapter::PhysicalAddress(PSCSI_REQUEST_BLOCK srb, const vo
             Violation("ScsiPortGetPhysicalAddress names a request block the driver does not own");
             return physical;
         }
-        const auto data =
-            std::span<const std::byte>(request->data)
-                .first(std::min<std::size_t>(request->data.size(), request->spec.data_length));
+        const auto data = std::span<const std::byte>(request->data)
+                              .first(std::min<std::size_t>(request->data.size(),
+                                                           request->request_spec.data_length));
         if (Inside(data, byte)) {
             range = data;
         } else if (Inside(request->srb_extension_block, byte)) {

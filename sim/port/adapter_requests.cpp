@@ -24,59 +24,67 @@ std::uint32_t AddressOf(const void* pointer) {
 std::string Describe(const Request& request) {
     std::ostringstream text;
     text << "request " << request.id << " (";
-    if (request.spec.function == SRB_FUNCTION_EXECUTE_SCSI && !request.spec.cdb.empty()) {
-        text << "EXECUTE_SCSI 0x" << std::hex << static_cast<int>(request.spec.cdb[0]) << std::dec;
+    if (request.request_spec.function == SRB_FUNCTION_EXECUTE_SCSI &&
+        !request.request_spec.cdb.empty()) {
+        text << "EXECUTE_SCSI 0x" << std::hex << static_cast<int>(request.request_spec.cdb[0])
+             << std::dec;
     } else {
-        text << "function 0x" << std::hex << static_cast<int>(request.spec.function) << std::dec;
+        text << "function 0x" << std::hex << static_cast<int>(request.request_spec.function)
+             << std::dec;
     }
-    text << " to " << static_cast<int>(request.spec.path) << ':'
-         << static_cast<int>(request.spec.target) << ':' << static_cast<int>(request.spec.lun)
-         << ')';
+    text << " to " << static_cast<int>(request.request_spec.path) << ':'
+         << static_cast<int>(request.request_spec.target) << ':'
+         << static_cast<int>(request.request_spec.lun) << ')';
     return text.str();
 }
 
-std::string Adapter::CheckSpec(const RequestSpec& spec) const {
+std::string Adapter::CheckSpec(const RequestSpec& request_spec) const {
     std::ostringstream error;
     const unsigned buses = std::max<unsigned>(1, config_.NumberOfBuses);
     const unsigned targets =
         config_.MaximumNumberOfTargets == 0 ? 8 : config_.MaximumNumberOfTargets;
     const unsigned luns = std::min<unsigned>(
         8, config_.MaximumNumberOfLogicalUnits == 0 ? 8 : config_.MaximumNumberOfLogicalUnits);
-    const ULONG direction = spec.srb_flags & kDirectionMask;
+    const ULONG direction = request_spec.srb_flags & kDirectionMask;
     if (!started_) {
         error << "the adapter has not been initialised";
-    } else if (spec.path >= buses) {
-        error << "path id " << int{spec.path} << " is beyond the adapter's " << buses << " bus(es)";
-    } else if (spec.target >= targets) {
-        error << "target id " << int{spec.target} << " is beyond the adapter's " << targets
+    } else if (request_spec.path >= buses) {
+        error << "path id " << int{request_spec.path} << " is beyond the adapter's " << buses
+              << " bus(es)";
+    } else if (request_spec.target >= targets) {
+        error << "target id " << int{request_spec.target} << " is beyond the adapter's " << targets
               << " targets";
-    } else if (spec.lun > 7 || spec.lun >= luns) {
-        error << "LUN " << int{spec.lun} << " is above " << luns - 1;
-    } else if (spec.target == static_cast<UCHAR>(config_.InitiatorBusId[spec.path])) {
-        error << "target id " << int{spec.target} << " is the adapter's own id";
-    } else if (spec.function == SRB_FUNCTION_EXECUTE_SCSI &&
-               (spec.cdb.empty() || spec.cdb.size() > 16)) {
-        error << "a SCSI command needs a CDB of 1 to 16 bytes, not " << spec.cdb.size();
-    } else if (spec.data_length == 0 && direction != 0) {
+    } else if (request_spec.lun > 7 || request_spec.lun >= luns) {
+        error << "LUN " << int{request_spec.lun} << " is above " << luns - 1;
+    } else if (request_spec.target ==
+               static_cast<UCHAR>(config_.InitiatorBusId[request_spec.path])) {
+        error << "target id " << int{request_spec.target} << " is the adapter's own id";
+    } else if (request_spec.function == SRB_FUNCTION_EXECUTE_SCSI &&
+               (request_spec.cdb.empty() || request_spec.cdb.size() > 16)) {
+        error << "a SCSI command needs a CDB of 1 to 16 bytes, not " << request_spec.cdb.size();
+    } else if (request_spec.data_length == 0 && direction != 0) {
         error << "zero-length data with a data direction";
-    } else if (spec.data_length > 0 && direction == 0) {
-        error << spec.data_length << " bytes of data without a data direction";
-    } else if (spec.function == SRB_FUNCTION_EXECUTE_SCSI &&
+    } else if (request_spec.data_length > 0 && direction == 0) {
+        error << request_spec.data_length << " bytes of data without a data direction";
+    } else if (request_spec.function == SRB_FUNCTION_EXECUTE_SCSI &&
                config_.MaximumTransferLength != SP_UNINITIALIZED_VALUE &&
-               spec.data_length > config_.MaximumTransferLength) {
-        error << spec.data_length << " bytes exceed the adapter's maximum transfer length of "
+               request_spec.data_length > config_.MaximumTransferLength) {
+        error << request_spec.data_length
+              << " bytes exceed the adapter's maximum transfer length of "
               << config_.MaximumTransferLength;
-    } else if (!spec.buffer.empty() && !memory_.Contains(spec.buffer.data(), spec.buffer.size())) {
+    } else if (!request_spec.buffer.empty() &&
+               !memory_.Contains(request_spec.buffer.data(), request_spec.buffer.size())) {
         error << "the data buffer is outside simulated memory";
-    } else if (!spec.buffer.empty() && spec.buffer.size() < spec.data_length) {
-        error << "the data buffer holds " << spec.buffer.size() << " bytes, fewer than the "
-              << spec.data_length << " to transfer";
-    } else if (spec.out_data.size() > spec.data_length) {
-        error << spec.out_data.size() << " bytes to send exceed the data length";
-    } else if (spec.srb_extension_misalign > 3) {
+    } else if (!request_spec.buffer.empty() &&
+               request_spec.buffer.size() < request_spec.data_length) {
+        error << "the data buffer holds " << request_spec.buffer.size() << " bytes, fewer than the "
+              << request_spec.data_length << " to transfer";
+    } else if (request_spec.out_data.size() > request_spec.data_length) {
+        error << request_spec.out_data.size() << " bytes to send exceed the data length";
+    } else if (request_spec.srb_extension_misalign > 3) {
         error << "an SRB extension can be misaligned by 0 to 3 bytes only";
-    } else if (spec.os_request) {
-        const OsRequestSpec& os = *spec.os_request;
+    } else if (request_spec.os_request) {
+        const OsRequestSpec& os = *request_spec.os_request;
         if (os.shift > 31) error << "a system request's shift must be below 32";
         for (std::size_t i = 0; i < os.descriptors.size() && error.tellp() == 0; ++i) {
             const auto& d = os.descriptors[i];
@@ -84,7 +92,7 @@ std::string Adapter::CheckSpec(const RequestSpec& spec) const {
                 std::uint64_t{d.buffer_offset} + (std::uint64_t{d.count} << os.shift);
             if (d.count == 0) {
                 error << "descriptor " << i << " has a count of 0, which ends the list";
-            } else if (end > spec.data_length) {
+            } else if (end > request_spec.data_length) {
                 error << "descriptor " << i << " reaches beyond the data buffer";
             }
         }
@@ -92,14 +100,14 @@ std::string Adapter::CheckSpec(const RequestSpec& spec) const {
     return error.str();
 }
 
-Submission Adapter::Submit(RequestSpec spec, CompletionCallback on_complete) {
-    if (std::string error = CheckSpec(spec); !error.empty()) {
+Submission Adapter::Submit(RequestSpec request_spec, CompletionCallback on_complete) {
+    if (std::string error = CheckSpec(request_spec); !error.empty()) {
         return Submission{std::nullopt, "request refused: " + error};
     }
     const RequestId id = next_id_++;
     Request& request = requests_[id];
     request.id = id;
-    request.spec = std::move(spec);
+    request.request_spec = std::move(request_spec);
     request.submitted = clock_.Now();
     BuildFrame(request);
     if (on_complete) callbacks_[id] = std::move(on_complete);
@@ -108,7 +116,7 @@ Submission Adapter::Submit(RequestSpec spec, CompletionCallback on_complete) {
 }
 
 void Adapter::BuildFrame(Request& request) {
-    const RequestSpec& spec = request.spec;
+    const RequestSpec& request_spec = request.request_spec;
     // The request block with the 9x system request's pointer behind it. Frames are reused
     // rather than freed, so a driver that reads a request block after handing it back
     // reads a request block, as on a real system.
@@ -124,32 +132,32 @@ void Adapter::BuildFrame(Request& request) {
     auto* srb = reinterpret_cast<SCSI_REQUEST_BLOCK*>(request.frame.data());
     request.srb = srb;
     srb->Length = sizeof(SCSI_REQUEST_BLOCK);
-    srb->Function = spec.function;
-    srb->PathId = spec.path;
-    srb->TargetId = spec.target;
-    srb->Lun = spec.lun;
+    srb->Function = request_spec.function;
+    srb->PathId = request_spec.path;
+    srb->TargetId = request_spec.target;
+    srb->Lun = request_spec.lun;
     srb->QueueTag = SP_UNTAGGED;
-    srb->CdbLength = static_cast<UCHAR>(spec.cdb.size());
-    std::copy(spec.cdb.begin(), spec.cdb.end(), srb->Cdb);
-    srb->SrbFlags = spec.srb_flags;
-    srb->DataTransferLength = spec.data_length;
-    srb->TimeOutValue = spec.timeout_seconds;
+    srb->CdbLength = static_cast<UCHAR>(request_spec.cdb.size());
+    std::copy(request_spec.cdb.begin(), request_spec.cdb.end(), srb->Cdb);
+    srb->SrbFlags = request_spec.srb_flags;
+    srb->DataTransferLength = request_spec.data_length;
+    srb->TimeOutValue = request_spec.timeout_seconds;
 
-    if (!spec.buffer.empty()) {
-        request.data = spec.buffer.first(spec.data_length);
-    } else if (spec.data_length > 0) {
-        request.data =
-            memory_.Allocate(spec.data_length, spec.buffer_layout.value_or(setup_.request_buffers));
+    if (!request_spec.buffer.empty()) {
+        request.data = request_spec.buffer.first(request_spec.data_length);
+    } else if (request_spec.data_length > 0) {
+        request.data = memory_.Allocate(
+            request_spec.data_length, request_spec.buffer_layout.value_or(setup_.request_buffers));
         request.owns_data = true;
     }
-    std::copy(spec.out_data.begin(), spec.out_data.end(), request.data.begin());
+    std::copy(request_spec.out_data.begin(), request_spec.out_data.end(), request.data.begin());
     srb->DataBuffer = request.data.empty() ? nullptr : request.data.data();
 
     if (hw_.SrbExtensionSize > 0) {
-        auto& pool = free_extensions_[spec.srb_extension_misalign];
+        auto& pool = free_extensions_[request_spec.srb_extension_misalign];
         if (pool.empty()) {
             MemoryLayout layout = setup_.srb_extensions;
-            layout.page_offset = (layout.page_offset & ~3u) + spec.srb_extension_misalign;
+            layout.page_offset = (layout.page_offset & ~3u) + request_spec.srb_extension_misalign;
             request.srb_extension_block = memory_.Allocate(hw_.SrbExtensionSize, layout);
         } else {
             request.srb_extension_block = pool.back();
@@ -161,10 +169,10 @@ void Adapter::BuildFrame(Request& request) {
     }
 
     const std::optional<OsRequestSpec> os =
-        spec.os_request ? spec.os_request
-                        : (setup_.personality == PortPersonality::W9x
-                               ? std::optional<OsRequestSpec>(OsRequestSpec{})
-                               : std::nullopt);
+        request_spec.os_request ? request_spec.os_request
+                                : (setup_.personality == PortPersonality::W9x
+                                       ? std::optional<OsRequestSpec>(OsRequestSpec{})
+                                       : std::nullopt);
     if (os && os->present) BuildOsRequest(request, *os);
 }
 
@@ -182,7 +190,8 @@ void Adapter::BuildOsRequest(Request& request, const OsRequestSpec& os) {
     PutU32(record + kOsRequestShiftRecordOffset, AddressOf(shift_record));
     shift_record[kOsRequestShiftOffset] = std::byte{os.shift};
     record[kOsRequestFlagsOffset] = std::byte{os.flags};
-    PutU32(record + kOsRequestByteCountOffset, os.byte_count.value_or(request.spec.data_length));
+    PutU32(record + kOsRequestByteCountOffset,
+           os.byte_count.value_or(request.request_spec.data_length));
     PutU32(record + kOsRequestDescriptorsOffset, AddressOf(list));
     for (std::size_t i = 0; i < os.descriptors.size(); ++i) {
         PutU32(list + 8 * i, os.descriptors[i].count);
@@ -195,7 +204,7 @@ void Adapter::ReleaseRequestMemory(Request& request) {
     returned_srbs_[request.frame.data()] = request.id;
     free_frames_.push_back(request.frame);
     if (!request.srb_extension_block.empty()) {
-        free_extensions_[request.spec.srb_extension_misalign].push_back(
+        free_extensions_[request.request_spec.srb_extension_misalign].push_back(
             request.srb_extension_block);
     }
     if (request.owns_data) memory_.Release(request.data.data());
@@ -220,17 +229,18 @@ bool Adapter::StartNextRequest() {
     }
     const bool one_per_unit = !hw_.MultipleRequestPerLu && !hw_.TaggedQueuing;
     const auto next = std::find_if(queue_.begin(), queue_.end(), [&](RequestId id) {
-        const RequestSpec& spec = requests_.at(id).spec;
-        if (spec.function != SRB_FUNCTION_EXECUTE_SCSI || !one_per_unit) return true;
-        const auto unit = units_.find({spec.path, spec.target, spec.lun});
+        const RequestSpec& request_spec = requests_.at(id).request_spec;
+        if (request_spec.function != SRB_FUNCTION_EXECUTE_SCSI || !one_per_unit) return true;
+        const auto unit = units_.find({request_spec.path, request_spec.target, request_spec.lun});
         return unit == units_.end() || !unit->second.active;
     });
     if (next == queue_.end()) return false;
     Request& request = requests_.at(*next);
     queue_.erase(next);
 
-    LogicalUnit& unit = UnitAt(request.spec.path, request.spec.target, request.spec.lun);
-    if (request.spec.function == SRB_FUNCTION_EXECUTE_SCSI) {
+    LogicalUnit& unit =
+        UnitAt(request.request_spec.path, request.request_spec.target, request.request_spec.lun);
+    if (request.request_spec.function == SRB_FUNCTION_EXECUTE_SCSI) {
         if (unit.active && one_per_unit) {
             Violation("the port driver sent " + Describe(request) +
                       " to a logical unit that already has a request in the driver");
@@ -239,7 +249,7 @@ bool Adapter::StartNextRequest() {
     }
     request.state = RequestState::InDriver;
     request.started = clock_.Now();
-    request.timeout_counter = request.spec.timeout_seconds;
+    request.timeout_counter = request.request_spec.timeout_seconds;
     ready_ = false;
     ++counters_.start_io_calls;
     ArmTimeoutTick();
@@ -256,7 +266,8 @@ bool Adapter::StartNextRequest() {
 void Adapter::MarkCompleted(Request& request) {
     request.state = RequestState::CompletionPending;
     to_hand_back_.push_back(request.id);
-    const auto unit = units_.find({request.spec.path, request.spec.target, request.spec.lun});
+    const auto unit = units_.find(
+        {request.request_spec.path, request.request_spec.target, request.request_spec.lun});
     if (unit != units_.end() && unit->second.active == request.id) unit->second.active.reset();
 }
 
@@ -270,8 +281,9 @@ void Adapter::CompleteRequests(UCHAR path, UCHAR target, UCHAR lun, UCHAR status
     };
     for (auto& [id, request] : requests_) {
         if (request.state != RequestState::InDriver) continue;
-        if (!matches(path, request.spec.path) || !matches(target, request.spec.target) ||
-            !matches(lun, request.spec.lun)) {
+        if (!matches(path, request.request_spec.path) ||
+            !matches(target, request.request_spec.target) ||
+            !matches(lun, request.request_spec.lun)) {
             continue;
         }
         request.srb->SrbStatus = status;
@@ -293,7 +305,7 @@ void Adapter::HandBack(Request& request) {
     const SCSI_REQUEST_BLOCK& srb = *request.srb;
     RequestResult result;
     result.id = request.id;
-    result.function = request.spec.function;
+    result.function = request.request_spec.function;
     result.srb_status = srb.SrbStatus;
     result.scsi_status = srb.ScsiStatus;
     result.data_transfer_length = srb.DataTransferLength;
@@ -305,13 +317,13 @@ void Adapter::HandBack(Request& request) {
     if (srb.SrbStatus == SRB_STATUS_PENDING) {
         Violation(Describe(request) + " was completed with SRB_STATUS_PENDING");
     }
-    if (srb.DataTransferLength > request.spec.data_length) {
+    if (srb.DataTransferLength > request.request_spec.data_length) {
         Violation(Describe(request) + " reports " + std::to_string(srb.DataTransferLength) +
-                  " bytes moved for a " + std::to_string(request.spec.data_length) +
+                  " bytes moved for a " + std::to_string(request.request_spec.data_length) +
                   "-byte transfer");
-        result.data_transfer_length = request.spec.data_length;
+        result.data_transfer_length = request.request_spec.data_length;
     }
-    if ((request.spec.srb_flags & SRB_FLAGS_DATA_IN) != 0) {
+    if ((request.request_spec.srb_flags & SRB_FLAGS_DATA_IN) != 0) {
         const auto moved = request.data.first(result.data_transfer_length);
         result.data.assign(moved.begin(), moved.end());
     }

@@ -97,7 +97,7 @@ enum class RequestState {
 // What the port driver keeps per live request.
 struct Request {
     RequestId id = 0;
-    RequestSpec spec;
+    RequestSpec request_spec;
     RequestState state = RequestState::Queued;
     SCSI_REQUEST_BLOCK* srb = nullptr;  // inside `frame`
     std::span<std::byte> frame;         // the request block and the 9x pointer behind it

@@ -34,7 +34,8 @@ BlockDevice::BlockDevice(std::uint8_t type, Identity identity,
         }
         Register(op::kSynchronizeCache, {"SYNCHRONIZE CACHE", accept, {}});
     }
-    Register(op::kReadCapacity, {"READ CAPACITY", [this](Cdb cdb) { return ReadCapacity(cdb); }, {}});
+    Register(op::kReadCapacity,
+             {"READ CAPACITY", [this](Cdb cdb) { return ReadCapacity(cdb); }, {}});
     Register(op::kModeSense6, {"MODE SENSE(6)", [this](Cdb cdb) { return ModeSense(cdb); }, {}});
     Register(op::kModeSense10, {"MODE SENSE(10)", [this](Cdb cdb) { return ModeSense(cdb); }, {}});
     Register(op::kModeSelect6, {"MODE SELECT(6)", [](Cdb cdb) { return DataOut(cdb[4]); },
@@ -57,10 +58,13 @@ std::optional<BlockDevice::Transfer> BlockDevice::DecodeTransfer(Cdb cdb) {
         }
         case op::kRead10:
         case op::kWrite10:
-        case op::kVerify10: return Transfer{Be32(cdb, 2), Be16(cdb, 7)};
+        case op::kVerify10:
+            return Transfer{Be32(cdb, 2), Be16(cdb, 7)};
         case op::kRead12:
-        case op::kWrite12: return Transfer{Be32(cdb, 2), Be32(cdb, 6)};
-        default: return std::nullopt;
+        case op::kWrite12:
+            return Transfer{Be32(cdb, 2), Be32(cdb, 6)};
+        default:
+            return std::nullopt;
     }
 }
 
@@ -122,8 +126,8 @@ CommandResult BlockDevice::ModeSense(Cdb cdb) {
     if (!writable_) data[ten ? 3 : 2] = 0x80;  // write protected
     if (block_descriptor) {
         std::vector<std::uint8_t> descriptor(8, 0);
-        PutBe32(descriptor, 0, static_cast<std::uint32_t>(
-                                   std::min<std::uint64_t>(storage_->Blocks(), 0xFFFFFF)));
+        PutBe32(descriptor, 0,
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(storage_->Blocks(), 0xFFFFFF)));
         PutBe32(descriptor, 4, storage_->BlockSize());
         descriptor[0] = 0;  // density code
         data.insert(data.end(), descriptor.begin(), descriptor.end());
@@ -155,8 +159,7 @@ std::unique_ptr<BlockDevice> MakeDisk(Identity identity, std::unique_ptr<BlockSt
                                          std::move(storage), false, true);
 }
 
-std::unique_ptr<BlockDevice> MakeOptical(Identity identity,
-                                         std::unique_ptr<BlockStorage> storage) {
+std::unique_ptr<BlockDevice> MakeOptical(Identity identity, std::unique_ptr<BlockStorage> storage) {
     return std::make_unique<BlockDevice>(device_type::kOptical, std::move(identity),
                                          std::move(storage), true, true);
 }

@@ -36,7 +36,8 @@ bool MemoryStorage::Write(std::uint64_t block, std::span<const std::uint8_t> in)
 ImageFileStorage::ImageFileStorage(const std::string& path, std::uint32_t block_size,
                                    bool read_only)
     : block_size_(block_size), read_only_(read_only) {
-    const auto mode = std::ios::binary | std::ios::in | (read_only ? std::ios::openmode{} : std::ios::out);
+    const auto mode =
+        std::ios::binary | std::ios::in | (read_only ? std::ios::openmode{} : std::ios::out);
     file_.open(path, mode);
     if (!file_) {
         throw std::runtime_error("cannot open disk image '" + path + "'");

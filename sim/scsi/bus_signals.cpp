@@ -4,14 +4,22 @@ namespace quell::sim::scsi {
 
 const char* PhaseName(Phase phase) {
     switch (phase) {
-        case Phase::DataOut: return "DATA OUT";
-        case Phase::DataIn: return "DATA IN";
-        case Phase::Command: return "COMMAND";
-        case Phase::MessageOut: return "MESSAGE OUT";
-        case Phase::Status: return "STATUS";
-        case Phase::MessageIn: return "MESSAGE IN";
-        case Phase::Invalid1: return "INVALID (1)";
-        case Phase::Invalid3: return "INVALID (3)";
+        case Phase::DataOut:
+            return "DATA OUT";
+        case Phase::DataIn:
+            return "DATA IN";
+        case Phase::Command:
+            return "COMMAND";
+        case Phase::MessageOut:
+            return "MESSAGE OUT";
+        case Phase::Status:
+            return "STATUS";
+        case Phase::MessageIn:
+            return "MESSAGE IN";
+        case Phase::Invalid1:
+            return "INVALID (1)";
+        case Phase::Invalid3:
+            return "INVALID (3)";
     }
     return "?";
 }
@@ -20,7 +28,7 @@ std::string LineNames(std::uint16_t control) {
     static constexpr struct {
         std::uint16_t line;
         const char* name;
-    } kNames[] = {{kBsy, "BSY"}, {kSel, "SEL"}, {kCd, "C/D"}, {kIo, "I/O"}, {kMsg, "MSG"},
+    } kNames[] = {{kBsy, "BSY"}, {kSel, "SEL"}, {kCd, "C/D"},  {kIo, "I/O"}, {kMsg, "MSG"},
                   {kReq, "REQ"}, {kAck, "ACK"}, {kAtn, "ATN"}, {kRst, "RST"}};
     std::string out;
     for (const auto& entry : kNames) {

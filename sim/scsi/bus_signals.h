@@ -11,8 +11,8 @@ namespace quell::sim::scsi {
 enum Line : std::uint16_t {
     kBsy = 1u << 0,
     kSel = 1u << 1,
-    kCd = 1u << 2,   // control / data
-    kIo = 1u << 3,   // input / output, seen from the initiator: asserted = toward the initiator
+    kCd = 1u << 2,  // control / data
+    kIo = 1u << 3,  // input / output, seen from the initiator: asserted = toward the initiator
     kMsg = 1u << 4,
     kReq = 1u << 5,
     kAck = 1u << 6,

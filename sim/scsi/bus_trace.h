@@ -19,7 +19,7 @@ struct PhaseRecord {
     int target = -1;
     std::size_t count = 0;            // bytes that crossed the bus in the phase
     std::vector<std::uint8_t> bytes;  // the first kPhaseBytesKept of them
-    SimTime byte_period = 0;  // of a synchronous or asynchronous burst, 0 for handshakes
+    SimTime byte_period = 0;          // of a synchronous or asynchronous burst, 0 for handshakes
 };
 inline constexpr std::size_t kPhaseBytesKept = 64;
 

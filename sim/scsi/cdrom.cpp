@@ -12,7 +12,9 @@ constexpr std::uint8_t kReadCd = 0xBE;
 constexpr std::uint32_t kPregapFrames = 150;  // the two seconds before block 0
 constexpr std::uint8_t kLeadOut = 0xAA;
 
-std::uint8_t Bcd(unsigned value) { return static_cast<std::uint8_t>(((value / 10) << 4) | (value % 10)); }
+std::uint8_t Bcd(unsigned value) {
+    return static_cast<std::uint8_t>(((value / 10) << 4) | (value % 10));
+}
 
 // Minute, second, frame of a block, as READ TOC gives them (binary) or a header has them (BCD).
 struct Msf {
@@ -27,14 +29,13 @@ Msf MsfOf(std::uint64_t block) {
 void PutAddress(std::vector<std::uint8_t>& out, std::uint64_t block, bool msf) {
     if (msf) {
         const Msf m = MsfOf(block);
-        out.insert(out.end(), {0, static_cast<std::uint8_t>(m.minute),
-                               static_cast<std::uint8_t>(m.second),
-                               static_cast<std::uint8_t>(m.frame)});
+        out.insert(out.end(),
+                   {0, static_cast<std::uint8_t>(m.minute), static_cast<std::uint8_t>(m.second),
+                    static_cast<std::uint8_t>(m.frame)});
     } else {
-        out.insert(out.end(), {static_cast<std::uint8_t>(block >> 24),
-                               static_cast<std::uint8_t>(block >> 16),
-                               static_cast<std::uint8_t>(block >> 8),
-                               static_cast<std::uint8_t>(block)});
+        out.insert(out.end(),
+                   {static_cast<std::uint8_t>(block >> 24), static_cast<std::uint8_t>(block >> 16),
+                    static_cast<std::uint8_t>(block >> 8), static_cast<std::uint8_t>(block)});
     }
 }
 
@@ -83,7 +84,7 @@ CommandResult CdRom::ReadCd(Cdb cdb) {
     std::vector<std::uint8_t> data;
     for (std::uint32_t i = 0; i < count; ++i) {
         if (parts & 0x80) {
-            const std::uint8_t sync[12] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+            const std::uint8_t sync[12] = {0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                                            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
             data.insert(data.end(), std::begin(sync), std::end(sync));
         }

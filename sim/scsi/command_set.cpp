@@ -19,7 +19,9 @@ void PutPadded(std::vector<std::uint8_t>& out, std::size_t at, std::size_t width
 }  // namespace
 
 CommandSet::CommandSet(std::uint8_t type, Identity identity, bool removable, bool synchronous)
-    : type_(type), identity_(std::move(identity)), removable_(removable),
+    : type_(type),
+      identity_(std::move(identity)),
+      removable_(removable),
       synchronous_(synchronous) {
     Register(kTestUnitReady, {"TEST UNIT READY", [this](Cdb) { return Good(); }, {}});
     Register(kRequestSense, {"REQUEST SENSE", [this](Cdb cdb) { return RequestSense(cdb); }, {}});

@@ -54,8 +54,8 @@ protected:
 
     struct Entry {
         const char* name = nullptr;
-        InHandler execute;   // every command; a data-out command asks for its data here
-        OutHandler finish;   // data-out commands: the data has arrived
+        InHandler execute;  // every command; a data-out command asks for its data here
+        OutHandler finish;  // data-out commands: the data has arrived
     };
     void Register(std::uint8_t opcode, Entry entry);
 
@@ -95,7 +95,8 @@ private:
 class AbsentUnit final : public LogicalUnit {
 public:
     CommandResult Execute(std::span<const std::uint8_t> cdb) override;
-    std::uint8_t FinishDataOut(std::span<const std::uint8_t>, std::span<const std::uint8_t>) override {
+    std::uint8_t FinishDataOut(std::span<const std::uint8_t>,
+                               std::span<const std::uint8_t>) override {
         return status::kCheckCondition;
     }
     void OnReset() override {}

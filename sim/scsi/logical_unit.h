@@ -50,12 +50,17 @@ public:
 // The length of a CDB from its operation code's group.
 inline constexpr std::size_t CdbLength(std::uint8_t opcode) {
     switch (opcode >> 5) {
-        case 0: return 6;
+        case 0:
+            return 6;
         case 1:
-        case 2: return 10;
-        case 4: return 16;
-        case 5: return 12;
-        default: return 10;  // vendor-specific groups: ten bytes on these devices
+        case 2:
+            return 10;
+        case 4:
+            return 16;
+        case 5:
+            return 12;
+        default:
+            return 10;  // vendor-specific groups: ten bytes on these devices
     }
 }
 

@@ -19,8 +19,9 @@ Scanner::Scanner(Identity identity, std::uint32_t line_bytes, std::uint32_t line
     : CommandSet(device_type::kScanner, std::move(identity), false, false),
       line_bytes_(line_bytes),
       lines_(lines) {
-    Register(kSetWindow, {"SET WINDOW", [](Cdb cdb) { return DataOut(Be24(cdb, 6)); },
-                          [this](Cdb, std::span<const std::uint8_t> data) { return SetWindow(data); }});
+    Register(kSetWindow,
+             {"SET WINDOW", [](Cdb cdb) { return DataOut(Be24(cdb, 6)); },
+              [this](Cdb, std::span<const std::uint8_t> data) { return SetWindow(data); }});
     Register(kScan, {"SCAN",
                      [this](Cdb) {
                          scanning_ = true;
@@ -30,18 +31,18 @@ Scanner::Scanner(Identity identity, std::uint32_t line_bytes, std::uint32_t line
                      {}});
     Register(kRead, {"READ", [this](Cdb cdb) { return Read(cdb); }, {}});
     Register(kObjectPosition, {"OBJECT POSITION", [this](Cdb) { return Good(); }, {}});
-    Register(kGetDataBufferStatus,
-             {"GET DATA BUFFER STATUS",
-              [this](Cdb cdb) {
-                  std::vector<std::uint8_t> data(12, 0);
-                  data[3] = 8;  // data length
-                  const std::uint32_t waiting = scanning_ ? ImageBytes() - position_ : 0;
-                  data[9] = static_cast<std::uint8_t>(waiting >> 16);
-                  data[10] = static_cast<std::uint8_t>(waiting >> 8);
-                  data[11] = static_cast<std::uint8_t>(waiting);
-                  return DataIn(std::move(data), Be16(cdb, 7));
-              },
-              {}});
+    Register(kGetDataBufferStatus, {"GET DATA BUFFER STATUS",
+                                    [this](Cdb cdb) {
+                                        std::vector<std::uint8_t> data(12, 0);
+                                        data[3] = 8;  // data length
+                                        const std::uint32_t waiting =
+                                            scanning_ ? ImageBytes() - position_ : 0;
+                                        data[9] = static_cast<std::uint8_t>(waiting >> 16);
+                                        data[10] = static_cast<std::uint8_t>(waiting >> 8);
+                                        data[11] = static_cast<std::uint8_t>(waiting);
+                                        return DataIn(std::move(data), Be16(cdb, 7));
+                                    },
+                                    {}});
 }
 
 std::uint8_t Scanner::ImageByte(std::uint32_t at) const {
@@ -86,8 +87,7 @@ Processor::Processor(Identity identity)
                          message_.assign(data.begin(), data.end());
                          return status::kGood;
                      }});
-    Register(kReceive, {"RECEIVE",
-                        [this](Cdb cdb) { return DataIn(message_, Be24(cdb, 2)); }, {}});
+    Register(kReceive, {"RECEIVE", [this](Cdb cdb) { return DataIn(message_, Be24(cdb, 2)); }, {}});
 }
 
 }  // namespace quell::sim::scsi

@@ -139,9 +139,9 @@ bool ScsiBus::Arbitrate(int slot, std::function<void(bool)> result) {
             }
         },
         "bus: arbitration start");
-    arbitration_->decision = clock_.ScheduleAt(arbitration_->start + timing_.arbitration_delay,
-                                               [this] { DecideArbitration(); },
-                                               "bus: arbitration decision");
+    arbitration_->decision = clock_.ScheduleAt(
+        arbitration_->start + timing_.arbitration_delay, [this] { DecideArbitration(); },
+        "bus: arbitration decision");
     return true;
 }
 
@@ -213,8 +213,8 @@ bool ScsiBus::StartBurst(BurstRequest request) {
         burst.in = burst_peer_->BurstTakeIn(count);
     }
     burst.request = std::move(request);
-    burst.end_event = clock_.ScheduleAfter(burst.period * count, [this] { EndBurst(); },
-                                           "bus: burst end");
+    burst.end_event = clock_.ScheduleAfter(
+        burst.period * count, [this] { EndBurst(); }, "bus: burst end");
     burst_ = std::move(burst);
     return true;
 }
@@ -285,7 +285,8 @@ void ScsiBus::TraceBurstEdges(const Burst& burst, std::span<const std::uint8_t> 
                                BusLines{static_cast<std::uint16_t>(base | kAck), bytes[i]});
     }
     // Between the last ACK and what the devices drive next, the handshake lines rest.
-    trace_pending_.emplace(clock_.Now(), BusLines{base, bytes.empty() ? lines_.data : bytes.back()});
+    trace_pending_.emplace(clock_.Now(),
+                           BusLines{base, bytes.empty() ? lines_.data : bytes.back()});
 }
 
 void ScsiBus::Emit(const BusEventRecord& record) {

@@ -37,11 +37,11 @@ public:
 class BurstPeer {
 public:
     virtual ~BurstPeer() = default;
-    virtual std::size_t BurstReady() const = 0;   // bytes left in the target's data phase
-    virtual SimTime BurstPeriod() const = 0;      // the target's byte period in this phase
-    virtual std::uint8_t BurstOffset() const = 0; // its REQ/ACK offset, 0 asynchronous
-    virtual std::vector<std::uint8_t> BurstTakeIn(std::size_t count) = 0;    // data in
-    virtual void BurstDeliverOut(std::span<const std::uint8_t> bytes) = 0;   // data out
+    virtual std::size_t BurstReady() const = 0;    // bytes left in the target's data phase
+    virtual SimTime BurstPeriod() const = 0;       // the target's byte period in this phase
+    virtual std::uint8_t BurstOffset() const = 0;  // its REQ/ACK offset, 0 asynchronous
+    virtual std::vector<std::uint8_t> BurstTakeIn(std::size_t count) = 0;   // data in
+    virtual void BurstDeliverOut(std::span<const std::uint8_t> bytes) = 0;  // data out
     virtual void BurstEnded(std::size_t moved) = 0;
 };
 

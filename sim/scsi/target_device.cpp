@@ -23,8 +23,8 @@ LogicalUnit* TargetDevice::Unit(int lun) const {
 
 void TargetDevice::Later(SimTime delay, std::function<void()> action) {
     std::erase_if(events_, [this](Clock::EventId id) { return !bus_.GetClock().IsPending(id); });
-    events_.push_back(bus_.GetClock().ScheduleAfter(delay, std::move(action),
-                                                    "target " + std::to_string(Id())));
+    events_.push_back(
+        bus_.GetClock().ScheduleAfter(delay, std::move(action), "target " + std::to_string(Id())));
 }
 
 void TargetDevice::Queue(std::vector<std::uint8_t> bytes, enum After after) {
@@ -84,14 +84,19 @@ void TargetDevice::OnPhaseDone(Phase phase, std::span<const std::uint8_t> receiv
             }
             return;
         case Phase::DataIn:
-        case Phase::DataOut: DataDone(received); return;
+        case Phase::DataOut:
+            DataDone(received);
+            return;
         case Phase::Status:
             nexus_->stage = Stage::Complete;
             Continue();
             return;
-        case Phase::MessageIn: MessageInDone(); return;
+        case Phase::MessageIn:
+            MessageInDone();
+            return;
         case Phase::Invalid1:
-        case Phase::Invalid3: return;  // the hold timer ends the connection
+        case Phase::Invalid3:
+            return;  // the hold timer ends the connection
     }
 }
 
@@ -112,15 +117,25 @@ void TargetDevice::Continue() {
         return;
     }
     switch (nexus_->stage) {
-        case Stage::Command: link_.Receive(Phase::Command, 1); return;
-        case Stage::Executing: return;  // the command timer continues
-        case Stage::Data: BeginData(); return;
+        case Stage::Command:
+            link_.Receive(Phase::Command, 1);
+            return;
+        case Stage::Executing:
+            return;  // the command timer continues
+        case Stage::Data:
+            BeginData();
+            return;
         case Stage::Status:
             if (!FireFaults(Moment::BeforeStatus) || !FireFaults(Moment::InStatus)) return;
             link_.Send(Phase::Status, {nexus_->status});
             return;
-        case Stage::Complete: Queue({message::kCommandComplete}, After::Free); Continue(); return;
-        case Stage::Aborted: Abandon(); return;
+        case Stage::Complete:
+            Queue({message::kCommandComplete}, After::Free);
+            Continue();
+            return;
+        case Stage::Aborted:
+            Abandon();
+            return;
     }
 }
 
@@ -149,7 +164,8 @@ void TargetDevice::CommandReceived() {
         for (const auto& active : nexus.faults) {
             if (active.fault->kind == FaultKind::ShortTransfer && !nexus.data.empty()) {
                 const auto cut = std::min<std::size_t>(
-                    nexus.data.size() - 1, static_cast<std::size_t>(std::max(0, active.fault->amount)));
+                    nexus.data.size() - 1,
+                    static_cast<std::size_t>(std::max(0, active.fault->amount)));
                 nexus.data.resize(nexus.data.size() - cut);
             }
         }
@@ -192,8 +208,8 @@ void TargetDevice::BeginData() {
     const auto& disconnect = knobs_.disconnect;
     if (nexus.disconnect_allowed && disconnect.mode == DisconnectMode::InData &&
         disconnect.every_bytes != 0) {
-        chunk = std::min<std::size_t>(chunk,
-                                      disconnect.every_bytes - nexus.position % disconnect.every_bytes);
+        chunk = std::min<std::size_t>(
+            chunk, disconnect.every_bytes - nexus.position % disconnect.every_bytes);
     }
     for (const auto& active : nexus.faults) {
         if (!active.fired && active.fault->moment == Moment::InData &&
@@ -204,7 +220,8 @@ void TargetDevice::BeginData() {
     nexus.chunk = chunk;
     if (nexus.direction == DataDirection::In) {
         const auto first = nexus.data.begin() + static_cast<std::ptrdiff_t>(nexus.position);
-        link_.Send(Phase::DataIn, std::vector<std::uint8_t>(first, first + static_cast<std::ptrdiff_t>(chunk)));
+        link_.Send(Phase::DataIn,
+                   std::vector<std::uint8_t>(first, first + static_cast<std::ptrdiff_t>(chunk)));
     } else {
         link_.Receive(Phase::DataOut, chunk);
     }
@@ -242,12 +259,15 @@ void TargetDevice::MessageInDone() {
                      ? std::optional<std::uint8_t>(0x80 | sent.bytes[2])  // extended: code | 0x80
                      : std::optional<std::uint8_t>(sent.bytes[0]);
     switch (sent.after) {
-        case After::None: break;
+        case After::None:
+            break;
         case After::Identify:
             // A reselected nexus continues from its saved pointer.
             nexus_->position = nexus_->saved_position;
             break;
-        case After::SaveDataPointer: nexus_->saved_position = nexus_->position; break;
+        case After::SaveDataPointer:
+            nexus_->saved_position = nexus_->position;
+            break;
         case After::Sdtr:
             if (awaiting_sdtr_reply_) {
                 // Our own request: without an answer the transfer stays asynchronous.
@@ -261,8 +281,12 @@ void TargetDevice::MessageInDone() {
                 negotiated_ = true;
             }
             break;
-        case After::Disconnect: Disconnect(); return;
-        case After::Free: Complete(); return;
+        case After::Disconnect:
+            Disconnect();
+            return;
+        case After::Free:
+            Complete();
+            return;
     }
     Continue();
 }
@@ -401,8 +425,11 @@ bool TargetDevice::HandleMessageOut(std::span<const std::uint8_t> bytes) {
                 break;
             case message::kNoOperation:
             case message::kInitiatorDetectedError:
-            case message::kMessageParityError: break;
-            default: Queue({message::kMessageReject}); break;
+            case message::kMessageParityError:
+                break;
+            default:
+                Queue({message::kMessageReject});
+                break;
         }
         ++i;
     }
@@ -434,17 +461,25 @@ bool TargetDevice::HandleSdtr(std::uint8_t factor, std::uint8_t offset) {
     }
     TransferAgreement answer{std::max(factor, sync.min_factor), std::min(offset, sync.max_offset)};
     switch (sync.answer) {
-        case SdtrAnswer::AsOffered: break;
-        case SdtrAnswer::Slower: answer.factor = std::max(answer.factor, sync.slower_factor); break;
+        case SdtrAnswer::AsOffered:
+            break;
+        case SdtrAnswer::Slower:
+            answer.factor = std::max(answer.factor, sync.slower_factor);
+            break;
         case SdtrAnswer::SmallerOffset:
             answer.offset = std::min(answer.offset, sync.smaller_offset);
             break;
-        case SdtrAnswer::OffsetZero: answer.offset = 0; break;
-        case SdtrAnswer::OutOfRange: answer.offset = sync.out_of_range_offset; break;
+        case SdtrAnswer::OffsetZero:
+            answer.offset = 0;
+            break;
+        case SdtrAnswer::OutOfRange:
+            answer.offset = sync.out_of_range_offset;
+            break;
         case SdtrAnswer::NoAnswer:
             Abandon();
             return false;
-        case SdtrAnswer::Reject: break;
+        case SdtrAnswer::Reject:
+            break;
     }
     offered_ = answer.offset == 0 ? TransferAgreement{} : answer;
     Queue({message::kExtended, 3, message::kSdtrCode, answer.factor, answer.offset}, After::Sdtr);
@@ -459,8 +494,8 @@ void TargetDevice::EvaluateFaults(Nexus& nexus) {
     std::erase_if(nexus.faults, [&](const ActiveFault& active) {
         return (active.fault->moment == Moment::AfterSelection) == at_selection;
     });
-    const auto blocks = nexus.cdb.empty() || !nexus.unit ? std::nullopt
-                                                         : nexus.unit->BlocksOf(nexus.cdb);
+    const auto blocks =
+        nexus.cdb.empty() || !nexus.unit ? std::nullopt : nexus.unit->BlocksOf(nexus.cdb);
     for (const auto& fault : knobs_.faults) {
         if ((fault.moment == Moment::AfterSelection) != at_selection) continue;
         bool& fired = time_fired_[&fault];
@@ -493,8 +528,11 @@ bool TargetDevice::Fire(const Fault& fault) {
         case FaultKind::Busy:
         case FaultKind::ReservationConflict:
         case FaultKind::ShortTransfer:
-        case FaultKind::SkipMessageOut: return true;  // applied where the command is decided
-        case FaultKind::UnexpectedBusFree: Abandon(); return false;
+        case FaultKind::SkipMessageOut:
+            return true;  // applied where the command is decided
+        case FaultKind::UnexpectedBusFree:
+            Abandon();
+            return false;
         case FaultKind::InvalidPhase:
             if (fault.amount == 3) {
                 link_.Send(Phase::Invalid3, {0});  // I/O asserted: a byte toward the initiator
@@ -503,13 +541,20 @@ bool TargetDevice::Fire(const Fault& fault) {
             }
             Later(knobs_.invalid_phase_hold, [this] { Abandon(); });
             return false;
-        case FaultKind::StuckReq: link_.StickReqAtNextByte(); return true;
-        case FaultKind::StuckAck: link_.StickAck(); return true;
-        case FaultKind::BusReset: link_.ResetBus(bus_.Timing().reset_hold_time); return false;
+        case FaultKind::StuckReq:
+            link_.StickReqAtNextByte();
+            return true;
+        case FaultKind::StuckAck:
+            link_.StickAck();
+            return true;
+        case FaultKind::BusReset:
+            link_.ResetBus(bus_.Timing().reset_hold_time);
+            return false;
         case FaultKind::ModifyDataPointer: {
             const auto argument = static_cast<std::uint32_t>(fault.amount);
             Queue({message::kExtended, 5, message::kModifyDataPointerCode,
-                   static_cast<std::uint8_t>(argument >> 24), static_cast<std::uint8_t>(argument >> 16),
+                   static_cast<std::uint8_t>(argument >> 24),
+                   static_cast<std::uint8_t>(argument >> 16),
                    static_cast<std::uint8_t>(argument >> 8), static_cast<std::uint8_t>(argument)});
             const auto moved = static_cast<std::int64_t>(nexus_->position) + fault.amount;
             nexus_->position = static_cast<std::size_t>(

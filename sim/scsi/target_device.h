@@ -101,7 +101,7 @@ private:
     void DataDone(std::span<const std::uint8_t> received);
     void MessageInDone();
     bool HandleMessageOut(std::span<const std::uint8_t> bytes);  // false: connection ended
-    bool HandleSdtr(std::uint8_t factor, std::uint8_t offset);  // false: connection ended
+    bool HandleSdtr(std::uint8_t factor, std::uint8_t offset);   // false: connection ended
     void Queue(std::vector<std::uint8_t> bytes, After after = After::None);
     void Disconnect();
     void Complete();
@@ -123,9 +123,9 @@ private:
     std::array<std::unique_ptr<LogicalUnit>, 8> units_;
     AbsentUnit absent_;
 
-    std::optional<Nexus> nexus_;             // the connected one
-    std::map<int, Nexus> disconnected_;      // by logical unit
-    std::deque<int> reselections_;           // logical units waiting to reselect
+    std::optional<Nexus> nexus_;         // the connected one
+    std::map<int, Nexus> disconnected_;  // by logical unit
+    std::deque<int> reselections_;       // logical units waiting to reselect
     int reselecting_lun_ = -1;
     std::deque<Message> messages_;           // message-in bytes to send, one message a phase
     std::optional<std::uint8_t> last_sent_;  // the last message sent, for MESSAGE REJECT
@@ -133,7 +133,7 @@ private:
     bool awaiting_sdtr_reply_ = false;
     bool negotiated_ = false;
     TransferAgreement agreement_;
-    TransferAgreement offered_;              // in an SDTR reply not yet confirmed
+    TransferAgreement offered_;  // in an SDTR reply not yet confirmed
     std::uint64_t commands_ = 0;
     std::map<const Fault*, bool> time_fired_;
     std::vector<std::vector<std::uint8_t>> command_log_;

@@ -49,19 +49,19 @@ struct SyncKnob {
 };
 
 enum class FaultKind : std::uint8_t {
-    Busy,                  // status BUSY instead of executing
-    ReservationConflict,   // status RESERVATION CONFLICT
-    ShortTransfer,         // `amount` bytes fewer than the command asks for
-    InvalidPhase,          // REQ in phase 1 (or 3 with `amount` 3), then bus free
-    UnexpectedBusFree,     // releases BSY without a message
-    StuckReq,              // REQ not released after the next byte's ACK
-    StuckAck,              // the target holds ACK asserted
-    BusReset,              // the target asserts RST
-    ModifyDataPointer,     // MODIFY DATA POINTER by `amount` (signed), then carries on
-    RestorePointers,       // RESTORE POINTERS, then carries on from the saved pointer
-    SkipMessageOut,        // ignores ATN at selection and goes to COMMAND
-    MessageOutWithoutAtn,  // asks for a message byte although ATN is not asserted
-    UnexpectedReselection, // after the command, reselects for LUN `amount` with no command
+    Busy,                   // status BUSY instead of executing
+    ReservationConflict,    // status RESERVATION CONFLICT
+    ShortTransfer,          // `amount` bytes fewer than the command asks for
+    InvalidPhase,           // REQ in phase 1 (or 3 with `amount` 3), then bus free
+    UnexpectedBusFree,      // releases BSY without a message
+    StuckReq,               // REQ not released after the next byte's ACK
+    StuckAck,               // the target holds ACK asserted
+    BusReset,               // the target asserts RST
+    ModifyDataPointer,      // MODIFY DATA POINTER by `amount` (signed), then carries on
+    RestorePointers,        // RESTORE POINTERS, then carries on from the saved pointer
+    SkipMessageOut,         // ignores ATN at selection and goes to COMMAND
+    MessageOutWithoutAtn,   // asks for a message byte although ATN is not asserted
+    UnexpectedReselection,  // after the command, reselects for LUN `amount` with no command
 };
 
 enum class Moment : std::uint8_t {
@@ -70,7 +70,7 @@ enum class Moment : std::uint8_t {
     InData,        // after `at_byte` bytes of the data
     BeforeStatus,
     InStatus,
-    InMessageIn,   // the closing COMMAND COMPLETE
+    InMessageIn,  // the closing COMMAND COMPLETE
     AfterCompletion,
 };
 
@@ -87,7 +87,7 @@ struct TargetKnobs {
     SyncKnob sync;
     std::vector<Fault> faults;
     SimTime selection_response = 1 * kMicrosecond;
-    SimTime async_byte_time = 0;          // 0: the bus default
+    SimTime async_byte_time = 0;               // 0: the bus default
     SimTime command_time = 20 * kMicrosecond;  // from the CDB to data or status
     SimTime invalid_phase_hold = 100 * kMicrosecond;
     bool unit_attention_at_power_on = true;

@@ -69,8 +69,8 @@ void TargetLink::ExtendReceive(std::size_t more) { wanted_ += more; }
 
 void TargetLink::StartPhase(Phase phase) {
     if (!Connected()) {
-        bus_.Errors().Report(name_, std::string("phase ") + PhaseName(phase) +
-                                        " begun while not connected");
+        bus_.Errors().Report(
+            name_, std::string("phase ") + PhaseName(phase) + " begun while not connected");
         return;
     }
     const bool change = phase != phase_ || (control_ & kPhaseLines) != PhaseLinesOf(phase);
@@ -80,8 +80,9 @@ void TargetLink::StartPhase(Phase phase) {
     DriveLines(control, 0);
     state_ = State::PhaseSettle;
     const auto& timing = bus_.Timing();
-    Schedule(change ? timing.bus_settle_delay : timing.target_response, [this] { PresentByte(); },
-             "present byte");
+    Schedule(
+        change ? timing.bus_settle_delay : timing.target_response, [this] { PresentByte(); },
+        "present byte");
 }
 
 bool TargetLink::PhaseComplete() const {
@@ -99,12 +100,13 @@ void TargetLink::PresentByte() {
     if (IsInPhase(phase_)) {
         // Data first, REQ once it has settled on the cable.
         DriveLines(control, send_[sent_]);
-        Schedule(bus_.Timing().DataSetup(),
-                 [this, control] {
-                     DriveLines(control | kReq, data_);
-                     state_ = State::WaitAck;
-                 },
-                 "REQ");
+        Schedule(
+            bus_.Timing().DataSetup(),
+            [this, control] {
+                DriveLines(control | kReq, data_);
+                state_ = State::WaitAck;
+            },
+            "REQ");
         state_ = State::PhaseSettle;
     } else {
         DriveLines(control | kReq, 0);
@@ -129,7 +131,8 @@ void TargetLink::OnAck() {
 void TargetLink::OnAckReleased() {
     if (req_stuck_ || state_ != State::WaitAckRelease) return;
     state_ = State::Connected;
-    Schedule(bus_.Timing().target_response, [this] { PresentByte(); }, "next byte");
+    Schedule(
+        bus_.Timing().target_response, [this] { PresentByte(); }, "next byte");
 }
 
 void TargetLink::FinishPhase() {
@@ -197,8 +200,8 @@ void TargetLink::StickAck() {
 
 void TargetLink::ResetBus(SimTime hold) {
     DriveLines(control_ | kRst, data_);
-    clock_.ScheduleAfter(hold, [this] { DriveLines(control_ & ~kRst, data_); },
-                         name_ + ": RST release");
+    clock_.ScheduleAfter(
+        hold, [this] { DriveLines(control_ & ~kRst, data_); }, name_ + ": RST release");
 }
 
 void TargetLink::Reselect(int initiator_id) {
@@ -223,29 +226,33 @@ void TargetLink::OnArbitration(bool won) {
         data_ = 0;
         state_ = State::Idle;
         waiting_bus_free_ = true;
-        if (bus_.IsFree()) Schedule(0, [this] { TryArbitrate(); }, "arbitrate again");
+        if (bus_.IsFree())
+            Schedule(
+                0, [this] { TryArbitrate(); }, "arbitrate again");
         return;
     }
     const auto& timing = bus_.Timing();
     DriveLines(kBsy | kSel, IdBit(id_));
-    Schedule(timing.bus_clear_delay + timing.bus_settle_delay,
-             [this] {
-                 DriveLines(kBsy | kSel | kIo, IdBit(id_) | IdBit(reselect_initiator_));
-                 Schedule(2 * bus_.Timing().deskew_delay,
-                          [this] {
-                              DriveLines(kSel | kIo, data_);
-                              reselection_timeout_ = clock_.ScheduleAfter(
-                                  bus_.Timing().selection_timeout,
-                                  [this] {
-                                      reselect_initiator_ = -1;
-                                      ReleaseAll();
-                                      client_.OnReselectionDone(false);
-                                  },
-                                  name_ + ": reselection time-out");
-                          },
-                          "release BSY");
-             },
-             "reselect");
+    Schedule(
+        timing.bus_clear_delay + timing.bus_settle_delay,
+        [this] {
+            DriveLines(kBsy | kSel | kIo, IdBit(id_) | IdBit(reselect_initiator_));
+            Schedule(
+                2 * bus_.Timing().deskew_delay,
+                [this] {
+                    DriveLines(kSel | kIo, data_);
+                    reselection_timeout_ = clock_.ScheduleAfter(
+                        bus_.Timing().selection_timeout,
+                        [this] {
+                            reselect_initiator_ = -1;
+                            ReleaseAll();
+                            client_.OnReselectionDone(false);
+                        },
+                        name_ + ": reselection time-out");
+                },
+                "release BSY");
+        },
+        "reselect");
 }
 
 void TargetLink::OnBusChanged(const BusLines& before, const BusLines& after) {
@@ -265,64 +272,68 @@ void TargetLink::OnBusChanged(const BusLines& before, const BusLines& after) {
     if (after.Has(kRst)) return;
 
     // Selection: SEL with our id and at most one other, BSY released, I/O clear.
-    if (state_ == State::Idle && !deaf_ && after.Has(kSel) && !after.Has(kBsy) &&
-        !after.Has(kIo) && (after.data & IdBit(id_)) && std::popcount(after.data) <= 2 &&
+    if (state_ == State::Idle && !deaf_ && after.Has(kSel) && !after.Has(kBsy) && !after.Has(kIo) &&
+        (after.data & IdBit(id_)) && std::popcount(after.data) <= 2 &&
         (fell(kBsy) || rose(kSel) || before.data != after.data)) {
-        Schedule(std::max(timing.bus_settle_delay, selection_response_),
-                 [this] {
-                     const BusLines lines = bus_.Lines();
-                     if (state_ != State::Idle || !lines.Has(kSel) || lines.Has(kBsy) ||
-                         !(lines.data & IdBit(id_))) {
-                         return;
-                     }
-                     state_ = State::Selected;
-                     DriveLines(kBsy, 0);
-                     const int initiator = [&] {
-                         const auto other = static_cast<std::uint8_t>(lines.data & ~IdBit(id_));
-                         return other == 0 ? -1 : 7 - std::countl_zero(other);
-                     }();
-                     const bool attention = lines.Has(kAtn);
-                     selected_by_ = initiator;
-                     attention_at_selection_ = attention;
-                 },
-                 "answer selection");
+        Schedule(
+            std::max(timing.bus_settle_delay, selection_response_),
+            [this] {
+                const BusLines lines = bus_.Lines();
+                if (state_ != State::Idle || !lines.Has(kSel) || lines.Has(kBsy) ||
+                    !(lines.data & IdBit(id_))) {
+                    return;
+                }
+                state_ = State::Selected;
+                DriveLines(kBsy, 0);
+                const int initiator = [&] {
+                    const auto other = static_cast<std::uint8_t>(lines.data & ~IdBit(id_));
+                    return other == 0 ? -1 : 7 - std::countl_zero(other);
+                }();
+                const bool attention = lines.Has(kAtn);
+                selected_by_ = initiator;
+                attention_at_selection_ = attention;
+            },
+            "answer selection");
         return;
     }
     if (state_ == State::Selected && fell(kSel)) {
-        Schedule(timing.deskew_delay,
-                 [this] {
-                     state_ = State::Connected;
-                     client_.OnSelected(selected_by_, attention_at_selection_);
-                 },
-                 "selected");
+        Schedule(
+            timing.deskew_delay,
+            [this] {
+                state_ = State::Connected;
+                client_.OnSelected(selected_by_, attention_at_selection_);
+            },
+            "selected");
         return;
     }
     // Reselection: the initiator answers with BSY while we hold SEL without BSY.
     if (state_ == State::Reselecting && (control_ & kSel) && !(control_ & kBsy) && rose(kBsy)) {
         clock_.Cancel(reselection_timeout_);
-        Schedule(timing.deskew_delay,
-                 [this] {
-                     DriveLines(kBsy | kSel | kIo, data_);
-                     Schedule(2 * bus_.Timing().deskew_delay,
-                              [this] {
-                                  reselect_initiator_ = -1;
-                                  state_ = State::Connected;
-                                  DriveLines(kBsy | kIo, 0);
-                                  phase_ = Phase::DataIn;  // I/O alone until the first phase
-                                  client_.OnReselectionDone(true);
-                              },
-                              "release SEL");
-                 },
-                 "reselected");
+        Schedule(
+            timing.deskew_delay,
+            [this] {
+                DriveLines(kBsy | kSel | kIo, data_);
+                Schedule(
+                    2 * bus_.Timing().deskew_delay,
+                    [this] {
+                        reselect_initiator_ = -1;
+                        state_ = State::Connected;
+                        DriveLines(kBsy | kIo, 0);
+                        phase_ = Phase::DataIn;  // I/O alone until the first phase
+                        client_.OnReselectionDone(true);
+                    },
+                    "release SEL");
+            },
+            "reselected");
         return;
     }
-    if (waiting_bus_free_ && state_ == State::Idle && bus_.IsFree() &&
-        (fell(kBsy) || fell(kSel))) {
-        Schedule(0,
-                 [this] {
-                     if (waiting_bus_free_ && state_ == State::Idle) TryArbitrate();
-                 },
-                 "arbitrate at bus free");
+    if (waiting_bus_free_ && state_ == State::Idle && bus_.IsFree() && (fell(kBsy) || fell(kSel))) {
+        Schedule(
+            0,
+            [this] {
+                if (waiting_bus_free_ && state_ == State::Idle) TryArbitrate();
+            },
+            "arbitrate at bus free");
         return;
     }
 
@@ -334,7 +345,8 @@ void TargetLink::OnBusChanged(const BusLines& before, const BusLines& after) {
             if (until_attention_) last_byte_ = !after.Has(kAtn);
         }
         state_ = State::WaitAckRelease;  // until REQ is released below
-        Schedule(timing.target_response, [this] { OnAck(); }, "release REQ");
+        Schedule(
+            timing.target_response, [this] { OnAck(); }, "release REQ");
         return;
     }
     if (state_ == State::WaitAckRelease && fell(kAck) && !(control_ & kReq)) {

@@ -74,13 +74,13 @@ public:
 private:
     enum class State {
         Idle,
-        Selected,       // BSY asserted, waiting for the initiator to release SEL
-        Reselecting,    // arbitrating or driving SEL
-        Connected,      // holding BSY between phases
-        PhaseSettle,    // phase lines changed, REQ after the settle delay
-        WaitAck,        // REQ asserted
-        WaitAckRelease, // REQ released after ACK, waiting for ACK to drop
-        Burst,          // a data burst moves the bytes
+        Selected,        // BSY asserted, waiting for the initiator to release SEL
+        Reselecting,     // arbitrating or driving SEL
+        Connected,       // holding BSY between phases
+        PhaseSettle,     // phase lines changed, REQ after the settle delay
+        WaitAck,         // REQ asserted
+        WaitAckRelease,  // REQ released after ACK, waiting for ACK to drop
+        Burst,           // a data burst moves the bytes
     };
 
     void Schedule(SimTime delay, std::function<void()> action, const char* what);

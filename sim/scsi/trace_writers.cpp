@@ -11,8 +11,8 @@ struct VcdSignal {
     char code;
     const char* name;
 };
-constexpr VcdSignal kSignals[] = {{kBsy, '!', "BSY"}, {kSel, '"', "SEL"}, {kCd, '#', "CD"},
-                                  {kIo, '$', "IO"},   {kMsg, '%', "MSG"}, {kReq, '&', "REQ"},
+constexpr VcdSignal kSignals[] = {{kBsy, '!', "BSY"},  {kSel, '"', "SEL"}, {kCd, '#', "CD"},
+                                  {kIo, '$', "IO"},    {kMsg, '%', "MSG"}, {kReq, '&', "REQ"},
                                   {kAck, '\'', "ACK"}, {kAtn, '(', "ATN"}, {kRst, ')', "RST"}};
 constexpr char kDataCode = '*';
 
@@ -39,7 +39,8 @@ std::string DecodeMessages(const std::vector<std::uint8_t>& bytes) {
         } else if (b == 0x01 && i + 1 < bytes.size()) {
             const std::size_t length = bytes[i + 1];
             if (length == 3 && i + 4 < bytes.size() && bytes[i + 2] == 0x01) {
-                out += "SDTR period 0x" + Hex(bytes[i + 3]) + " offset " + std::to_string(bytes[i + 4]);
+                out += "SDTR period 0x" + Hex(bytes[i + 3]) + " offset " +
+                       std::to_string(bytes[i + 4]);
             } else if (length == 5 && i + 6 < bytes.size() && bytes[i + 2] == 0x00) {
                 const auto argument = static_cast<std::int32_t>(
                     (std::uint32_t{bytes[i + 3]} << 24) | (bytes[i + 4] << 16) |
@@ -50,11 +51,19 @@ std::string DecodeMessages(const std::vector<std::uint8_t>& bytes) {
             }
             i += 2 + length;
         } else {
-            static constexpr const char* kNames[] = {
-                "COMMAND COMPLETE", "EXTENDED", "SAVE DATA POINTER", "RESTORE POINTERS",
-                "DISCONNECT", "INITIATOR DETECTED ERROR", "ABORT", "MESSAGE REJECT",
-                "NO OPERATION", "MESSAGE PARITY ERROR", "LINKED COMMAND COMPLETE",
-                "LINKED COMMAND COMPLETE (FLAG)", "BUS DEVICE RESET"};
+            static constexpr const char* kNames[] = {"COMMAND COMPLETE",
+                                                     "EXTENDED",
+                                                     "SAVE DATA POINTER",
+                                                     "RESTORE POINTERS",
+                                                     "DISCONNECT",
+                                                     "INITIATOR DETECTED ERROR",
+                                                     "ABORT",
+                                                     "MESSAGE REJECT",
+                                                     "NO OPERATION",
+                                                     "MESSAGE PARITY ERROR",
+                                                     "LINKED COMMAND COMPLETE",
+                                                     "LINKED COMMAND COMPLETE (FLAG)",
+                                                     "BUS DEVICE RESET"};
             out += b < std::size(kNames) ? kNames[b] : "message 0x" + Hex(b);
             ++i;
         }
@@ -64,23 +73,40 @@ std::string DecodeMessages(const std::vector<std::uint8_t>& bytes) {
 
 const char* CommandName(std::uint8_t opcode) {
     switch (opcode) {
-        case 0x00: return "TEST UNIT READY";
-        case 0x03: return "REQUEST SENSE";
-        case 0x08: return "READ(6)";
-        case 0x0A: return "WRITE(6)";
-        case 0x12: return "INQUIRY";
-        case 0x1A: return "MODE SENSE(6)";
-        case 0x1B: return "START STOP UNIT / SCAN";
-        case 0x24: return "SET WINDOW";
-        case 0x25: return "READ CAPACITY";
-        case 0x28: return "READ(10)";
-        case 0x2A: return "WRITE(10)";
-        case 0x43: return "READ TOC";
-        case 0x5A: return "MODE SENSE(10)";
-        case 0xA8: return "READ(12)";
-        case 0xAA: return "WRITE(12)";
-        case 0xBE: return "READ CD";
-        default: return "command";
+        case 0x00:
+            return "TEST UNIT READY";
+        case 0x03:
+            return "REQUEST SENSE";
+        case 0x08:
+            return "READ(6)";
+        case 0x0A:
+            return "WRITE(6)";
+        case 0x12:
+            return "INQUIRY";
+        case 0x1A:
+            return "MODE SENSE(6)";
+        case 0x1B:
+            return "START STOP UNIT / SCAN";
+        case 0x24:
+            return "SET WINDOW";
+        case 0x25:
+            return "READ CAPACITY";
+        case 0x28:
+            return "READ(10)";
+        case 0x2A:
+            return "WRITE(10)";
+        case 0x43:
+            return "READ TOC";
+        case 0x5A:
+            return "MODE SENSE(10)";
+        case 0xA8:
+            return "READ(12)";
+        case 0xAA:
+            return "WRITE(12)";
+        case 0xBE:
+            return "READ CD";
+        default:
+            return "command";
     }
 }
 
@@ -90,17 +116,25 @@ std::string DecodePhaseBytes(Phase phase, const std::vector<std::uint8_t>& bytes
     if (bytes.empty()) return {};
     switch (phase) {
         case Phase::MessageOut:
-        case Phase::MessageIn: return DecodeMessages(bytes);
-        case Phase::Command: return CommandName(bytes[0]);
+        case Phase::MessageIn:
+            return DecodeMessages(bytes);
+        case Phase::Command:
+            return CommandName(bytes[0]);
         case Phase::Status:
             switch (bytes[0]) {
-                case 0x00: return "GOOD";
-                case 0x02: return "CHECK CONDITION";
-                case 0x08: return "BUSY";
-                case 0x18: return "RESERVATION CONFLICT";
-                default: return "status 0x" + Hex(bytes[0]);
+                case 0x00:
+                    return "GOOD";
+                case 0x02:
+                    return "CHECK CONDITION";
+                case 0x08:
+                    return "BUSY";
+                case 0x18:
+                    return "RESERVATION CONFLICT";
+                default:
+                    return "status 0x" + Hex(bytes[0]);
             }
-        default: return {};
+        default:
+            return {};
     }
 }
 
@@ -164,7 +198,9 @@ void AnalyzerLog::OnPhase(const PhaseRecord& record) {
 void AnalyzerLog::OnEvent(const BusEventRecord& record) {
     out_ << std::setw(12) << record.time << " ns  ";
     switch (record.event) {
-        case BusEvent::ArbitrationWon: out_ << "ARBITRATION  won by " << record.initiator; break;
+        case BusEvent::ArbitrationWon:
+            out_ << "ARBITRATION  won by " << record.initiator;
+            break;
         case BusEvent::Selection:
             out_ << "SELECTION    " << record.initiator << " -> " << record.target
                  << (record.attention ? " with ATN" : "");
@@ -175,8 +211,12 @@ void AnalyzerLog::OnEvent(const BusEventRecord& record) {
         case BusEvent::Reselection:
             out_ << "RESELECTION  " << record.target << " -> " << record.initiator;
             break;
-        case BusEvent::BusFree: out_ << "BUS FREE"; break;
-        case BusEvent::Reset: out_ << "RESET"; break;
+        case BusEvent::BusFree:
+            out_ << "BUS FREE";
+            break;
+        case BusEvent::Reset:
+            out_ << "RESET";
+            break;
     }
     out_ << '\n';
 }

@@ -32,10 +32,14 @@ struct Trigger {
     bool Fires(std::uint64_t command, std::optional<BlockRange> blocks, SimTime now,
                bool& fired) const {
         switch (kind) {
-            case Kind::Never: return false;
-            case Kind::Always: return true;
-            case Kind::Once: return command == n;
-            case Kind::EveryNth: return n != 0 && command % n == 0;
+            case Kind::Never:
+                return false;
+            case Kind::Always:
+                return true;
+            case Kind::Once:
+                return command == n;
+            case Kind::EveryNth:
+                return n != 0 && command % n == 0;
             case Kind::AtBlock:
                 return blocks && n >= blocks->first && n < blocks->first + blocks->count;
             case Kind::AtTime:

@@ -1,6 +1,8 @@
 // The FIFO routine pairs and the block copies: how many bytes cross at which width, where the
 // trailing bytes go, and which window locations a transfer uses.
 
+#include "driver/transfer/fifo_routines.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "driver/core/registers.h"
-#include "driver/transfer/fifo_routines.h"
 #include "driver/transfer/register_block.h"
 #include "tests/support/host_fixture.h"
 
@@ -39,7 +40,8 @@ public:
     void Write(std::uint32_t offset, sim::AccessWidth width, std::uint32_t value) override {
         log.push_back({true, offset, static_cast<unsigned>(width)});
         if (offset == FIFO_DATA || window) {
-            for (unsigned i = 0; i < static_cast<unsigned>(width); ++i) sent.push_back(value >> (8 * i));
+            for (unsigned i = 0; i < static_cast<unsigned>(width); ++i)
+                sent.push_back(value >> (8 * i));
         } else if (offset == INDEX) {
             index_writes.push_back(static_cast<std::uint8_t>(value));
         }
@@ -62,7 +64,8 @@ protected:
     FifoRoutinesTest() {
         window_device.window = true;
         bus.Map(sim::AddressSpace::Io, kIoBase, 0x50, registers, "chip registers");
-        bus.Map(sim::AddressSpace::Memory, kWindowBase, MEMORY_WINDOW_SIZE, window_device, "window");
+        bus.Map(sim::AddressSpace::Memory, kWindowBase, MEMORY_WINDOW_SIZE, window_device,
+                "window");
         port.AttachBus(bus);
         port.AttachMemory(memory);
         adapter.PortBase = reinterpret_cast<PUCHAR>(kIoBase);

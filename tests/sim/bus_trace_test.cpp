@@ -77,18 +77,20 @@ TEST(BusTraceTest, OneCommandGivesAWaveformAndAnAnalyzerLog) {
     // Every byte of the command was handshaken: identify, 10 CDB bytes, 512 data bytes,
     // status and COMMAND COMPLETE each raise REQ once.
     const auto& req = wave.changes.at("REQ");
-    const auto raised = std::count_if(req.begin(), req.end(), [](const auto& c) { return c.second == "1"; });
+    const auto raised =
+        std::count_if(req.begin(), req.end(), [](const auto& c) { return c.second == "1"; });
     EXPECT_EQ(raised, 1 + 10 + 512 + 1 + 1);
     // The selection drives the two ids on the data lines: 0x88.
     const auto& db = wave.changes.at("DB");
-    EXPECT_TRUE(std::any_of(db.begin(), db.end(), [](const auto& c) { return c.second == "10001000"; }));
+    EXPECT_TRUE(
+        std::any_of(db.begin(), db.end(), [](const auto& c) { return c.second == "10001000"; }));
     // The bus ends free.
     EXPECT_EQ(wave.changes.at("BSY").back().second, "0");
 
     const std::string text = log.str();
-    for (const char* line : {"SELECTION    7 -> 3 with ATN", "IDENTIFY LUN 0 disc", "READ(10)",
-                             "DATA IN       7<->3  512 bytes", "GOOD", "COMMAND COMPLETE",
-                             "BUS FREE"}) {
+    for (const char* line :
+         {"SELECTION    7 -> 3 with ATN", "IDENTIFY LUN 0 disc", "READ(10)",
+          "DATA IN       7<->3  512 bytes", "GOOD", "COMMAND COMPLETE", "BUS FREE"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
     }
 }

@@ -54,8 +54,12 @@ public:
 
     // ---- register access ----
     RegisterDevice& io() { return chip.IoRegisters(); }
-    std::uint8_t R8(std::uint32_t o) { return static_cast<std::uint8_t>(io().Read(o, AccessWidth::Byte)); }
-    std::uint16_t R16(std::uint32_t o) { return static_cast<std::uint16_t>(io().Read(o, AccessWidth::Word)); }
+    std::uint8_t R8(std::uint32_t o) {
+        return static_cast<std::uint8_t>(io().Read(o, AccessWidth::Byte));
+    }
+    std::uint16_t R16(std::uint32_t o) {
+        return static_cast<std::uint16_t>(io().Read(o, AccessWidth::Word));
+    }
     std::uint32_t R32(std::uint32_t o) { return io().Read(o, AccessWidth::Dword); }
     void W8(std::uint32_t o, std::uint32_t v) { io().Write(o, AccessWidth::Byte, v); }
     void W16(std::uint32_t o, std::uint32_t v) { io().Write(o, AccessWidth::Word, v); }
@@ -64,7 +68,8 @@ public:
         W8(r::INDEX, index);
         return static_cast<std::uint16_t>(io().Read(r::INDEXED_DATA, width));
     }
-    void WriteIndexed(std::uint8_t index, std::uint32_t value, AccessWidth width = AccessWidth::Byte) {
+    void WriteIndexed(std::uint8_t index, std::uint32_t value,
+                      AccessWidth width = AccessWidth::Byte) {
         W8(r::INDEX, index);
         io().Write(r::INDEXED_DATA, width, value);
     }
@@ -96,7 +101,7 @@ public:
     scsi::TargetDevice& AddDisk(int id, TargetKnobs knobs = Quiet(), std::uint64_t blocks = 4096) {
         auto& target = AddTarget(id, knobs);
         target.AddUnit(0, scsi::MakeDisk({"QUELL", "DISK", "1.0"},
-                                          std::make_unique<scsi::MemoryStorage>(blocks, 512)));
+                                         std::make_unique<scsi::MemoryStorage>(blocks, 512)));
         return target;
     }
 
@@ -197,7 +202,8 @@ public:
             message_out_index = 0;
         }
         const std::uint16_t burst = ReadIndexed(r::IDX_BURST, AccessWidth::Word) & 0x00F9;
-        WriteIndexed(r::IDX_BURST, burst | (mode == Mode::BusMaster ? 0x0100 : 0), AccessWidth::Word);
+        WriteIndexed(r::IDX_BURST, burst | (mode == Mode::BusMaster ? 0x0100 : 0),
+                     AccessWidth::Word);
         if (mode != Mode::BusMaster) {
             WriteIndexed(r::IDX_OUT_THRESHOLD, 0x60);
             WriteIndexed(r::IDX_IN_THRESHOLD, 0x40);
@@ -223,9 +229,12 @@ public:
 
     std::uint16_t DataBits(std::uint32_t remaining) const {
         switch (mode) {
-            case Mode::BusMaster: return remaining ? 0x0200 : 0;
-            case Mode::Port: return 0x0002;
-            case Mode::Window: return 0x0001;
+            case Mode::BusMaster:
+                return remaining ? 0x0200 : 0;
+            case Mode::Port:
+                return 0x0002;
+            case Mode::Window:
+                return 0x0001;
         }
         return 0;
     }
@@ -393,8 +402,8 @@ public:
         }
         if (message_in[2] == 0x00 && message_in[1] == 5) {
             const std::int32_t argument = static_cast<std::int32_t>(
-                (std::uint32_t{message_in[3]} << 24) | (message_in[4] << 16) | (message_in[5] << 8) |
-                message_in[6]);
+                (std::uint32_t{message_in[3]} << 24) | (message_in[4] << 16) |
+                (message_in[5] << 8) | message_in[6]);
             data_remaining -= argument;
             data_pointer += argument;
             return false;
@@ -447,11 +456,13 @@ public:
             irq_shadow = mode == Mode::BusMaster ? (irq_shadow | 0x4000) : (irq_shadow & ~0x4000);
             if (!(value & 0x0200)) break;
             bool dropped = false;
-            RunUntil([&] {
-                const std::uint8_t select = R8(r::SELECT_STATUS);
-                if (!(R16(r::TRANSFER_CONTROL) & 0x0200)) return dropped = true;
-                return (select & 0x10) != 0;
-            }, kMillisecond);
+            RunUntil(
+                [&] {
+                    const std::uint8_t select = R8(r::SELECT_STATUS);
+                    if (!(R16(r::TRANSFER_CONTROL) & 0x0200)) return dropped = true;
+                    return (select & 0x10) != 0;
+                },
+                kMillisecond);
             if (!dropped) break;
         }
         if (before_reselection_release) before_reselection_release();
@@ -463,7 +474,10 @@ public:
         if (irq & 0x0008) {
             W16(r::TRANSFER_CONTROL, 0);
             W32(r::BM_CONTROL, 0);
-            if (manual_complete) trace.completed = true; else trace.unexpected_free = true;
+            if (manual_complete)
+                trace.completed = true;
+            else
+                trace.unexpected_free = true;
             irq &= ~0x0028;
             return;
         }
@@ -475,7 +489,9 @@ public:
                 W16(r::SEQUENCE_CONTROL, 0x0003);
                 irq &= ~0x0020;
                 return;
-            case 5: SendMessagePhase(irq); return;
+            case 5:
+                SendMessagePhase(irq);
+                return;
             case 6:
                 if ((R8(r::BUS_MONITOR) & 0x3F) == 0x2E) {
                     trace.status = R8(r::SCSI_DATA_HS);
@@ -483,7 +499,9 @@ public:
                 }
                 irq &= ~0x0020;
                 return;
-            case 7: ReceiveMessagePhase(trace, irq); return;
+            case 7:
+                ReceiveMessagePhase(trace, irq);
+                return;
             default:
                 manual_complete = true;  // an invalid phase ends the request at the bus free
                 irq &= ~0x0020;
@@ -591,9 +609,16 @@ public:
 };
 
 inline std::vector<std::uint8_t> Read10(std::uint32_t block, std::uint16_t count) {
-    return {0x28, 0, static_cast<std::uint8_t>(block >> 24), static_cast<std::uint8_t>(block >> 16),
-            static_cast<std::uint8_t>(block >> 8), static_cast<std::uint8_t>(block), 0,
-            static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count), 0};
+    return {0x28,
+            0,
+            static_cast<std::uint8_t>(block >> 24),
+            static_cast<std::uint8_t>(block >> 16),
+            static_cast<std::uint8_t>(block >> 8),
+            static_cast<std::uint8_t>(block),
+            0,
+            static_cast<std::uint8_t>(count >> 8),
+            static_cast<std::uint8_t>(count),
+            0};
 }
 inline std::vector<std::uint8_t> Write10(std::uint32_t block, std::uint16_t count) {
     auto cdb = Read10(block, count);

@@ -16,9 +16,11 @@ using scsi::PatternByte;
 using scsi::SdtrAnswer;
 using scsi::Trigger;
 
-::testing::AssertionResult HoldsDiskData(std::span<const std::byte> buffer, std::uint32_t first_block) {
+::testing::AssertionResult HoldsDiskData(std::span<const std::byte> buffer,
+                                         std::uint32_t first_block) {
     for (std::size_t i = 0; i < buffer.size(); ++i) {
-        const auto expected = PatternByte(first_block + i / 512, static_cast<std::uint32_t>(i % 512));
+        const auto expected =
+            PatternByte(first_block + i / 512, static_cast<std::uint32_t>(i % 512));
         if (static_cast<std::uint8_t>(buffer[i]) != expected) {
             return ::testing::AssertionFailure()
                    << "byte " << i << " is " << int(buffer[i]) << ", expected " << int(expected);
@@ -81,7 +83,8 @@ TEST_P(BusMasterDisconnectTest, DataStopsLeaveTheTableOnTheRightByte) {
     // Pieces as the page map makes them: up to the first page end, then whole pages.
     std::vector<std::uint32_t> pieces;
     for (std::uint32_t at = 0; at < kLength;) {
-        const std::uint32_t piece = std::min(kLength - at, at == 0 ? kPageSize - c.misalign : kPageSize);
+        const std::uint32_t piece =
+            std::min(kLength - at, at == 0 ? kPageSize - c.misalign : kPageSize);
         pieces.push_back(piece);
         at += piece;
     }
@@ -110,15 +113,18 @@ TEST_P(BusMasterDisconnectTest, DataStopsLeaveTheTableOnTheRightByte) {
     EXPECT_TRUE(bench.errors.Empty()) << bench.errors.Summary();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tables, BusMasterDisconnectTest,
-    ::testing::Values(
-        DisconnectCase{"inside an entry, phase request", 1000, 2, ReselectionReport::PhaseRequest, false},
-        DisconnectCase{"inside an entry, message byte", 1000, 3, ReselectionReport::MessageByte, false},
-        DisconnectCase{"at an entry boundary", 4096 - 512, 512, ReselectionReport::PhaseRequest, false},
-        DisconnectCase{"write inside an entry", 700, 1, ReselectionReport::MessageByte, true},
-        DisconnectCase{"write at an entry boundary", 2048, 2048, ReselectionReport::PhaseRequest, true}),
-    [](const auto& info) { return std::string(1, char('A' + info.index)); });
+INSTANTIATE_TEST_SUITE_P(Tables, BusMasterDisconnectTest,
+                         ::testing::Values(DisconnectCase{"inside an entry, phase request", 1000, 2,
+                                                          ReselectionReport::PhaseRequest, false},
+                                           DisconnectCase{"inside an entry, message byte", 1000, 3,
+                                                          ReselectionReport::MessageByte, false},
+                                           DisconnectCase{"at an entry boundary", 4096 - 512, 512,
+                                                          ReselectionReport::PhaseRequest, false},
+                                           DisconnectCase{"write inside an entry", 700, 1,
+                                                          ReselectionReport::MessageByte, true},
+                                           DisconnectCase{"write at an entry boundary", 2048, 2048,
+                                                          ReselectionReport::PhaseRequest, true}),
+                         [](const auto& info) { return std::string(1, char('A' + info.index)); });
 
 TEST_F(ChipCommandTest, DroppedBusMasterSetUpAtReselectionIsRedoneByTheDriver) {
     ChipConfig config;
@@ -276,7 +282,8 @@ TEST_F(ChipCommandTest, ProgrammedWriteThatDisconnectsCountsOnlyTheBytesThatCros
 // Manual phases: the sequencer stops and the driver serves the target's phases by hand.
 TEST_F(ChipCommandTest, MessageOutWithoutAttentionBecomesAManualPhase) {
     TargetKnobs knobs = ChipBench::Quiet();
-    knobs.faults = {Fault{FaultKind::MessageOutWithoutAtn, Trigger::Always(), Moment::AfterCommand}};
+    knobs.faults = {
+        Fault{FaultKind::MessageOutWithoutAtn, Trigger::Always(), Moment::AfterCommand}};
     bench.AddDisk(1, knobs);
     bench.Initialize();
     bench.Launch(1, {0x00, 0, 0, 0, 0, 0}, 0);
@@ -326,8 +333,8 @@ TEST_F(ChipCommandTest, SelectionOfAnAbsentTargetTimesOutAfterTheProgrammedTime)
 
 TEST_F(ChipCommandTest, ReselectionForALogicalUnitWithoutACommandIsAborted) {
     TargetKnobs knobs = ChipBench::Quiet();
-    knobs.faults = {Fault{FaultKind::UnexpectedReselection, Trigger::OnceAt(1),
-                          Moment::AfterCompletion, 0, 2}};
+    knobs.faults = {
+        Fault{FaultKind::UnexpectedReselection, Trigger::OnceAt(1), Moment::AfterCompletion, 0, 2}};
     bench.AddDisk(3, knobs);
     bench.Initialize();
     bench.Launch(3, {0x00, 0, 0, 0, 0, 0}, 0);
@@ -401,7 +408,8 @@ TEST_P(BusResetTest, ResetEndsTheConnectionAndIsLatched) {
         bench.Pass(25 * kMicrosecond);
         bench.W8(r::SCSI_CONTROL, 0x00);
     }
-    ASSERT_TRUE(bench.RunUntil([&] { return (bench.R16(r::IRQ_STATUS) & 0x0040) != 0; }, 10 * kMillisecond));
+    ASSERT_TRUE(bench.RunUntil([&] { return (bench.R16(r::IRQ_STATUS) & 0x0040) != 0; },
+                               10 * kMillisecond));
     EXPECT_EQ(bench.R16(r::IRQ_STATUS) & 0x0040, 0);  // cleared by the read that reported it
     bench.RunUntil([] { return false; }, 100 * kMicrosecond);
     EXPECT_EQ(bench.R8(r::BUS_MONITOR), c.stuck_lines ? 0xEF : 0x00) << c.name;
@@ -448,7 +456,8 @@ TEST_P(TargetFaultTest, ReachesTheDriverAsTheBusShowsIt) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, TargetFaultTest,
     ::testing::Values(
-        FaultCase{"busy", {FaultKind::Busy, Trigger::Always(), Moment::AfterCommand},
+        FaultCase{"busy",
+                  {FaultKind::Busy, Trigger::Always(), Moment::AfterCommand},
                   [](ChipBench&, const CommandTrace& t) {
                       EXPECT_TRUE(t.completed);
                       EXPECT_EQ(t.status, 0x08);
@@ -456,7 +465,8 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"reservation conflict",
                   {FaultKind::ReservationConflict, Trigger::Always(), Moment::AfterCommand},
                   [](ChipBench&, const CommandTrace& t) { EXPECT_EQ(t.status, 0x18); }},
-        FaultCase{"short transfer", {FaultKind::ShortTransfer, Trigger::Always(), Moment::AfterCommand, 0, 100},
+        FaultCase{"short transfer",
+                  {FaultKind::ShortTransfer, Trigger::Always(), Moment::AfterCommand, 0, 100},
                   [](ChipBench& b, const CommandTrace& t) {
                       EXPECT_TRUE(t.completed);
                       EXPECT_EQ(t.status, 0);
@@ -469,23 +479,28 @@ INSTANTIATE_TEST_SUITE_P(
                       EXPECT_EQ(t.events.back() & 0x2C46, 0x0042);  // data stop and bus free only
                       EXPECT_EQ(b.bytes_transferred, 1024u);
                   }},
-        FaultCase{"invalid phase", {FaultKind::InvalidPhase, Trigger::Always(), Moment::BeforeStatus},
+        FaultCase{"invalid phase",
+                  {FaultKind::InvalidPhase, Trigger::Always(), Moment::BeforeStatus},
                   [](ChipBench&, const CommandTrace& t) {
-                      EXPECT_TRUE(std::any_of(t.irq.begin(), t.irq.end(),
-                                              [](std::uint16_t irq) { return (irq & 0x0027) == 0x0021; }));
+                      EXPECT_TRUE(std::any_of(t.irq.begin(), t.irq.end(), [](std::uint16_t irq) {
+                          return (irq & 0x0027) == 0x0021;
+                      }));
                       EXPECT_TRUE(t.completed);  // ended by the bus free, as a failed request
                   }},
-        FaultCase{"stuck REQ", {FaultKind::StuckReq, Trigger::Always(), Moment::InStatus},
+        FaultCase{"stuck REQ",
+                  {FaultKind::StuckReq, Trigger::Always(), Moment::InStatus},
                   [](ChipBench& b, const CommandTrace& t) {
                       EXPECT_FALSE(t.completed);
                       EXPECT_EQ(b.R8(r::BUS_MONITOR) & 0x3F, 0x3E);  // REQ and ACK up in STATUS
                   }},
-        FaultCase{"stuck ACK", {FaultKind::StuckAck, Trigger::Always(), Moment::BeforeStatus},
+        FaultCase{"stuck ACK",
+                  {FaultKind::StuckAck, Trigger::Always(), Moment::BeforeStatus},
                   [](ChipBench& b, const CommandTrace& t) {
                       EXPECT_FALSE(t.completed);
                       EXPECT_TRUE(b.R8(r::BUS_MONITOR) & r::MON_ACK);
                   }},
-        FaultCase{"restore pointers", {FaultKind::RestorePointers, Trigger::Always(), Moment::InData, 1536},
+        FaultCase{"restore pointers",
+                  {FaultKind::RestorePointers, Trigger::Always(), Moment::InData, 1536},
                   [](ChipBench&, const CommandTrace& t) {
                       EXPECT_TRUE(t.all_events & 0x0080);  // stopped for the message
                       EXPECT_EQ(t.messages_in, std::vector<std::uint8_t>{0x03});

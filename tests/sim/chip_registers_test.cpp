@@ -35,7 +35,8 @@ TEST(ChipRegistersTest, TerminationPowerIsSensedAfterTheSupplyIsSwitchedOff) {
         config.termination_power = present;
         ChipBench bench(config);
         bench.WriteIndexed(r::IDX_TERMPOWER, 0);
-        EXPECT_EQ(bench.ReadIndexed(r::IDX_TERMPOWER) & r::TERM_SENSED, present ? r::TERM_SENSED : 0);
+        EXPECT_EQ(bench.ReadIndexed(r::IDX_TERMPOWER) & r::TERM_SENSED,
+                  present ? r::TERM_SENSED : 0);
         bench.WriteIndexed(r::IDX_TERMPOWER, 1);  // the adapter supplies it itself
         EXPECT_EQ(bench.ReadIndexed(r::IDX_TERMPOWER), r::TERM_SENSED | r::TERM_SUPPLY_ON);
     }
@@ -131,18 +132,28 @@ TEST_P(ChipModelErrorTest, IsReportedNamingTheRegisterOrAddress) {
 INSTANTIATE_TEST_SUITE_P(
     Accesses, ChipModelErrorTest,
     ::testing::Values(
-        BadAccess{"undefined sequencer value", [](ChipBench& b) { b.W16(r::SEQUENCE_CONTROL, 0x0007); }, "SEQUENCE_CONTROL"},
-        BadAccess{"wrong width", [](ChipBench& b) { b.W8(r::SEQUENCE_CONTROL, 0x05); }, "SEQUENCE_CONTROL written 8 bits"},
+        BadAccess{"undefined sequencer value",
+                  [](ChipBench& b) { b.W16(r::SEQUENCE_CONTROL, 0x0007); }, "SEQUENCE_CONTROL"},
+        BadAccess{"wrong width", [](ChipBench& b) { b.W8(r::SEQUENCE_CONTROL, 0x05); },
+                  "SEQUENCE_CONTROL written 8 bits"},
         BadAccess{"no register", [](ChipBench& b) { b.W8(0x4E, 1); }, "0x4e"},
-        BadAccess{"bus master with FIFO", [](ChipBench& b) { b.W16(r::TRANSFER_CONTROL, 0x0282); }, "TRANSFER_CONTROL"},
-        BadAccess{"mask low bits", [](ChipBench& b) { b.W16(r::IRQ_CONTROL, 0x0001); }, "IRQ_CONTROL"},
+        BadAccess{"bus master with FIFO", [](ChipBench& b) { b.W16(r::TRANSFER_CONTROL, 0x0282); },
+                  "TRANSFER_CONTROL"},
+        BadAccess{"mask low bits", [](ChipBench& b) { b.W16(r::IRQ_CONTROL, 0x0001); },
+                  "IRQ_CONTROL"},
         BadAccess{"engine write", [](ChipBench& b) { b.W32(r::BM_CONTROL, 1); }, "BM_CONTROL"},
         BadAccess{"unknown index", [](ChipBench& b) { b.WriteIndexed(0x09, 1); }, "INDEX 0x9"},
-        BadAccess{"FIFO port width", [](ChipBench& b) { b.W16(r::FIFO_DATA, 1); }, "FIFO_DATA written 16 bits"},
+        BadAccess{"FIFO port width", [](ChipBench& b) { b.W16(r::FIFO_DATA, 1); },
+                  "FIFO_DATA written 16 bits"},
         BadAccess{"empty FIFO", [](ChipBench& b) { b.R32(r::FIFO_DATA); }, "empty FIFO"},
-        BadAccess{"handshake without REQ", [](ChipBench& b) { b.R8(r::SCSI_DATA_HS); }, "SCSI_DATA_HS"},
+        BadAccess{"handshake without REQ", [](ChipBench& b) { b.R8(r::SCSI_DATA_HS); },
+                  "SCSI_DATA_HS"},
         BadAccess{"timer value", [](ChipBench& b) { b.W16(r::TIMER, 3); }, "TIMER"},
-        BadAccess{"FIFO overflow", [](ChipBench& b) { for (int i = 0; i < 65; ++i) b.W32(r::FIFO_DATA, i); }, "FIFO full"},
+        BadAccess{"FIFO overflow",
+                  [](ChipBench& b) {
+                      for (int i = 0; i < 65; ++i) b.W32(r::FIFO_DATA, i);
+                  },
+                  "FIFO full"},
         BadAccess{"table outside memory",
                   [](ChipBench& b) {
                       b.AddDisk(1);
@@ -158,7 +169,8 @@ INSTANTIATE_TEST_SUITE_P(
                       b.AddDisk(1);
                       b.Initialize();
                       auto table = b.memory.Allocate(64, PagePlacement::Contiguous);
-                      b.table_physical = static_cast<std::uint32_t>(b.memory.ToPhysical(table.data())->physical);
+                      b.table_physical =
+                          static_cast<std::uint32_t>(b.memory.ToPhysical(table.data())->physical);
                       b.table = {{0x7F000000, 512 | DmaEngine::kEndOfTable}};
                       b.StoreTable();
                       b.Launch(1, Read10(0, 1), 512);

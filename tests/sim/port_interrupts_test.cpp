@@ -182,9 +182,9 @@ BOOLEAN ResetForgettingAll(PVOID extension, ULONG) {
 TEST(PortTimeoutTest, TimedOutRequestIsReturnedByTheBusReset) {
     PortTestMachine machine;
     Adapter& adapter = machine.Start({.start_io = KeepRequest, .reset_bus = ResetReturningAll});
-    RequestSpec spec = TestUnitReady();
-    spec.timeout_seconds = 3;
-    const RequestId id = *adapter.Submit(spec).id;
+    RequestSpec request_spec = TestUnitReady();
+    request_spec.timeout_seconds = 3;
+    const RequestId id = *adapter.Submit(request_spec).id;
     const RequestId after = *adapter.Submit(TestUnitReady(1)).id;
     ASSERT_TRUE(adapter.RunUntilComplete(id));
     const RequestResult result = *adapter.Result(id);
@@ -213,9 +213,9 @@ TEST(PortTimeoutTest, TimedOutRequestIsReturnedByTheBusReset) {
 TEST(PortTimeoutTest, RequestNotReturnedAfterTheResetIsLostAndALateCompletionCaught) {
     PortTestMachine machine;
     Adapter& adapter = machine.Start({.start_io = KeepRequest, .reset_bus = ResetForgettingAll});
-    RequestSpec spec = TestUnitReady();
-    spec.timeout_seconds = 1;
-    const RequestId id = *adapter.Submit(spec).id;
+    RequestSpec request_spec = TestUnitReady();
+    request_spec.timeout_seconds = 1;
+    const RequestId id = *adapter.Submit(request_spec).id;
     ASSERT_TRUE(adapter.RunUntilComplete(id));
     EXPECT_TRUE(adapter.Result(id)->lost);
     EXPECT_EQ(adapter.Result(id)->srb_status, SRB_STATUS_TIMEOUT);

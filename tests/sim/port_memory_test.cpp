@@ -102,9 +102,9 @@ TEST(PortMemoryTest, DmaThroughEachBufferLayoutLandsInTheRequestsBytes) {
         SCOPED_TRACE(ToString(c.layout.placement));
         PortTestMachine machine;
         Adapter& adapter = machine.Start(kDmaMiniport);
-        RequestSpec spec = ReadOf(3 * kPageSize);
-        spec.buffer_layout = c.layout;
-        const RequestId id = *adapter.Submit(spec).id;
+        RequestSpec request_spec = ReadOf(3 * kPageSize);
+        request_spec.buffer_layout = c.layout;
+        const RequestId id = *adapter.Submit(request_spec).id;
         ASSERT_TRUE(adapter.RunUntilComplete(id));
         const RequestResult result = *adapter.Result(id);
         ASSERT_EQ(result.data.size(), 3 * kPageSize);
@@ -137,9 +137,9 @@ TEST(PortMemoryTest, SrbExtensionsAreMisalignedOnRequestAndTranslateWithoutARequ
     PortTestMachine machine;
     Adapter& adapter = machine.Start(kDmaMiniport);
     for (std::uint32_t misalign = 0; misalign < 4; ++misalign) {
-        RequestSpec spec = TestUnitReady();
-        spec.srb_extension_misalign = misalign;
-        const RequestId id = *adapter.Submit(spec).id;
+        RequestSpec request_spec = TestUnitReady();
+        request_spec.srb_extension_misalign = misalign;
+        const RequestId id = *adapter.Submit(request_spec).id;
         ASSERT_TRUE(adapter.RunUntilComplete(id));
         EXPECT_EQ(StateOf(adapter.DeviceExtension()).extension_misalign, misalign);
         EXPECT_EQ(StateOf(adapter.DeviceExtension()).extension_contiguous,

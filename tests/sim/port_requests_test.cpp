@@ -70,8 +70,8 @@ BOOLEAN CompletingInterrupt(PVOID extension) {
 
 class PortRequestsTest : public ::testing::Test {
 protected:
-    RequestId SubmitOk(Adapter& adapter, RequestSpec spec) {
-        const Submission submission = adapter.Submit(std::move(spec));
+    RequestId SubmitOk(Adapter& adapter, RequestSpec request_spec) {
+        const Submission submission = adapter.Submit(std::move(request_spec));
         EXPECT_TRUE(submission) << submission.error;
         return submission.id.value_or(0);
     }
@@ -284,7 +284,7 @@ TEST_F(PortRequestsTest, ImpossibleRequestsAreRefusedBeforeTheDriverSeesThem) {
     std::vector<std::byte> host_buffer(512);
     struct Case {
         const char* name;
-        RequestSpec spec;
+        RequestSpec request_spec;
         const char* error;
     };
     RequestSpec lun8 = TestUnitReady(0, 8);
@@ -309,7 +309,7 @@ TEST_F(PortRequestsTest, ImpossibleRequestsAreRefusedBeforeTheDriverSeesThem) {
         {"data without a direction", no_direction, "without a data direction"},
     };
     for (const Case& c : cases) {
-        const Submission submission = adapter.Submit(c.spec);
+        const Submission submission = adapter.Submit(c.request_spec);
         EXPECT_FALSE(submission) << c.name;
         EXPECT_THAT(submission.error, HasSubstr(c.error)) << c.name;
     }

@@ -156,19 +156,19 @@ private:
 
 // A request to a logical unit: TEST UNIT READY, or a 6-byte READ of `bytes` bytes.
 inline RequestSpec TestUnitReady(UCHAR target = 0, UCHAR lun = 0) {
-    RequestSpec spec;
-    spec.target = target;
-    spec.lun = lun;
-    spec.cdb = {0x00, 0, 0, 0, 0, 0};
-    return spec;
+    RequestSpec request_spec;
+    request_spec.target = target;
+    request_spec.lun = lun;
+    request_spec.cdb = {0x00, 0, 0, 0, 0, 0};
+    return request_spec;
 }
 
 inline RequestSpec ReadOf(ULONG bytes, UCHAR target = 0, UCHAR lun = 0) {
-    RequestSpec spec = TestUnitReady(target, lun);
-    spec.cdb = {0x08, 0, 0, 0, static_cast<std::uint8_t>(bytes / 512), 0};
-    spec.srb_flags = SRB_FLAGS_DATA_IN;
-    spec.data_length = bytes;
-    return spec;
+    RequestSpec request_spec = TestUnitReady(target, lun);
+    request_spec.cdb = {0x08, 0, 0, 0, static_cast<std::uint8_t>(bytes / 512), 0};
+    request_spec.srb_flags = SRB_FLAGS_DATA_IN;
+    request_spec.data_length = bytes;
+    return request_spec;
 }
 
 }  // namespace quell::sim::testing

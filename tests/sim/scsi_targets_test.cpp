@@ -20,7 +20,8 @@ std::unique_ptr<BlockDevice> Disk(std::uint64_t blocks = 100) {
 
 Sense SenseAfter(CommandSet& unit) {
     const CommandResult sense = unit.Execute(Bytes{0x03, 0, 0, 0, 18, 0});
-    return {static_cast<std::uint8_t>(sense.data_in[2] & 0x0F), sense.data_in[12], sense.data_in[13]};
+    return {static_cast<std::uint8_t>(sense.data_in[2] & 0x0F), sense.data_in[12],
+            sense.data_in[13]};
 }
 
 TEST(TargetCommandsTest, InquiryCarriesTheMachinesStringsAndType) {
@@ -57,15 +58,23 @@ std::unique_ptr<CommandSet> MakeCd() {
 INSTANTIATE_TEST_SUITE_P(
     Refusals, TargetRefusalTest,
     ::testing::Values(
-        Refusal{"unknown opcode", [] { return Disk(); }, {0xC7, 0, 0, 0, 0, 0}, IllegalRequest(0x20)},
-        Refusal{"read past the end", [] { return Disk(100); }, {0x28, 0, 0, 0, 0, 99, 0, 0, 2, 0},
+        Refusal{
+            "unknown opcode", [] { return Disk(); }, {0xC7, 0, 0, 0, 0, 0}, IllegalRequest(0x20)},
+        Refusal{"read past the end",
+                [] { return Disk(100); },
+                {0x28, 0, 0, 0, 0, 99, 0, 0, 2, 0},
                 IllegalRequest(0x21)},
-        Refusal{"vital product data", [] { return Disk(); }, {0x12, 1, 0x80, 0, 36, 0}, IllegalRequest(0x24)},
-        Refusal{"write to a CD-ROM", MakeCd, {0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, IllegalRequest(0x20)},
+        Refusal{"vital product data",
+                [] { return Disk(); },
+                {0x12, 1, 0x80, 0, 36, 0},
+                IllegalRequest(0x24)},
+        Refusal{
+            "write to a CD-ROM", MakeCd, {0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, IllegalRequest(0x20)},
         Refusal{"TOC format", MakeCd, {0x43, 0, 5, 0, 0, 0, 0, 0, 12, 0}, IllegalRequest(0x24)},
         Refusal{"scanner read before scan",
                 [] { return std::make_unique<Scanner>(Identity{}); },
-                {0x28, 0, 0, 0, 0, 0, 0, 1, 0, 0}, NotReady(0x04)}),
+                {0x28, 0, 0, 0, 0, 0, 0, 1, 0, 0},
+                NotReady(0x04)}),
     [](const auto& info) { return std::string(1, char('A' + info.index)); });
 
 TEST(TargetCommandsTest, UnitAttentionAfterResetSparesInquiryAndIsReportedOnce) {
@@ -107,13 +116,14 @@ TEST(TargetCommandsTest, CdRomAnswersReadTocAndReadCdWithTheRequestedSectorParts
     auto cd = MakeCd();
     const auto toc = cd->Execute(Bytes{0x43, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0}).data_in;
     ASSERT_EQ(toc.size(), 4u + 2 * 8);
-    EXPECT_EQ(toc[1], 18);  // data length
-    EXPECT_EQ(toc[6], 1);   // track 1
+    EXPECT_EQ(toc[1], 18);     // data length
+    EXPECT_EQ(toc[6], 1);      // track 1
     EXPECT_EQ(toc[14], 0xAA);  // lead-out at the capacity
     EXPECT_EQ((toc[18] << 8) | toc[19], 1000);
     const auto msf = cd->Execute(Bytes{0x43, 0x02, 0, 0, 0, 0, 0, 0, 0xFF, 0}).data_in;
     EXPECT_EQ(msf[10], 2);  // block 0 is at 00:02:00
-    EXPECT_EQ(cd->Execute(Bytes{0xBE, 0, 0, 0, 0, 5, 0, 0, 2, 0x10, 0, 0}).data_in.size(), 2u * 2048);
+    EXPECT_EQ(cd->Execute(Bytes{0xBE, 0, 0, 0, 0, 5, 0, 0, 2, 0x10, 0, 0}).data_in.size(),
+              2u * 2048);
     const auto raw = cd->Execute(Bytes{0xBE, 0, 0, 0, 0, 5, 0, 0, 1, 0xF8, 0, 0}).data_in;
     ASSERT_EQ(raw.size(), 2352u);
     EXPECT_EQ(raw[1], 0xFF);  // sync

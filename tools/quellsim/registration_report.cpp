@@ -1,7 +1,8 @@
 #include "tools/quellsim/registration_report.h"
 
-#include "tools/quellsim/format.h"
 #include <string>
+
+#include "tools/quellsim/format.h"
 
 namespace quell::tools {
 namespace {
