@@ -82,5 +82,34 @@ TEST(MachineDiscovery, MachineFactsReachTheChecks) {
     EXPECT_EQ(loaded.machine.pc.ports.Touched(0x50), kTestingMp);
 }
 
+// Discovery against the controller model itself: the chip answers every access the driver
+// makes with the meaning the driver gives it, for every transfer mode an option string picks.
+TEST(MachineDiscovery, TheModelledChipAcceptsDiscoveryInEveryMode) {
+    struct Case {
+        const char* options;
+        UCHAR mode;
+    } cases[] = {
+        {"", TRANSFER_MODE_BUS_MASTER},
+        {"pio", TRANSFER_MODE_FIFO_PORT},
+        {"mmio", TRANSFER_MODE_FIFO_WINDOW},
+        {"nosg latm=3", TRANSFER_MODE_BUS_MASTER},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        sim::MachineDescription description = sim::DefaultMachineDescription();
+        description.option_string = c.options;
+        LoadedMachine loaded(description);
+        ASSERT_EQ(loaded.Load(), sim::kPortStatusSuccess);
+        const auto found = loaded.machine.port.discovery().FoundAdapters();
+        ASSERT_EQ(found.size(), 1u);
+        const auto& adapter = *static_cast<const ADAPTER_EXTENSION*>(found[0]->extension);
+        EXPECT_EQ(adapter.AdapterTransferMode, c.mode);
+        sim::AdapterHardware& card = *loaded.machine.cards[0];
+        EXPECT_TRUE(card.Errors().Empty()) << card.Errors().Summary();
+        EXPECT_FALSE(card.Controller().InterruptLine());  // everything masked after discovery
+        EXPECT_TRUE(loaded.machine.port.Violations().empty());
+    }
+}
+
 }  // namespace
 }  // namespace quell::test
