@@ -128,6 +128,7 @@ private:
     void SendAuto(std::uint8_t byte);
     void ReceiveAuto();
     void AutoByteDone();
+    void AckAfterDelay();
     void Stop(SequencerState state, std::uint16_t events);
     void OnBusFree();
     void OnBusReset();

@@ -287,18 +287,17 @@ void Controller::SendAuto(std::uint8_t byte) {
     auto_byte_ = byte;
     data_latch_ = byte;
     UpdateBusDrive();
-    Event(
-        config_.ack_delay,
-        [this] {
-            sequencer_ack_ = true;
-            UpdateBusDrive();
-        },
-        "ACK");
+    AckAfterDelay();
 }
 
 void Controller::ReceiveAuto() {
     byte_in_progress_ = true;
     auto_byte_ = bus_.Lines().data;
+    AckAfterDelay();
+}
+
+// The sequencer answers the target's REQ with ACK once the byte has settled on the lines.
+void Controller::AckAfterDelay() {
     Event(
         config_.ack_delay,
         [this] {
