@@ -66,8 +66,15 @@ TEST(OptionSearchInPlace, NeverReadsPastTheTerminator) {
     for (std::size_t length = 0; length <= full.size(); ++length) {
         std::vector<char> buffer(full.begin(), full.begin() + static_cast<long>(length));
         buffer.push_back('\0');
-        GetDriverOption(buffer.data(), "fifomax", 7, TRUE);
-        GetDriverOption(buffer.data(), "fifomax", 7, FALSE);
+        // A prefix cut inside the number holds the digits so far; before them, no value.
+        const std::string prefix = full.substr(0, length);
+        const auto first_digit = prefix.find_first_of("0123456789");
+        const std::string digits =
+            first_digit == std::string::npos ? "" : prefix.substr(first_digit);
+        const ULONG expected = digits.empty() ? 0 : static_cast<ULONG>(std::stoul(digits));
+        SCOPED_TRACE(prefix);
+        EXPECT_EQ(GetDriverOption(buffer.data(), "fifomax", 7, TRUE), expected);
+        EXPECT_EQ(GetDriverOption(buffer.data(), "fifomax", 7, FALSE), length >= 7 ? 1u : 0u);
     }
 }
 
